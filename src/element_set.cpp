@@ -1,0 +1,227 @@
+// Element sets: the templates of the three lines, the classes of their
+// columns, the two check-digit rules, the search and the writer.
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "kepsift.h"
+
+namespace {
+
+// The classes a byte can belong to, one bit each, so that a column test is
+// one table look-up and one AND.
+enum : std::uint8_t {
+    PRINTABLE = 1U << 0,
+    DIGIT = 1U << 1,
+    LETTER_OR_SPACE = 1U << 2,
+    FIELD_CHARACTER = 1U << 3,
+    SPACE = 1U << 4,
+    POINT = 1U << 5,
+    ONE = 1U << 6,
+    TWO = 1U << 7,
+};
+
+constexpr char END_OF_TEMPLATE = 'E';
+constexpr char CHECK_DIGIT_CODE = 'C';
+
+constexpr bool in_range(int byte, char low, char high) { return byte >= low && byte <= high; }
+
+// Classes as the POSIX locale has them over 7-bit codes; bytes 128 to 255
+// belong to none, whatever the environment's locale says.
+constexpr std::uint8_t classes_of_byte(int byte) {
+    const bool digit = in_range(byte, '0', '9');
+    const bool letter = in_range(byte, 'A', 'Z') || in_range(byte, 'a', 'z');
+    std::uint8_t classes = 0;
+    if (in_range(byte, ' ', '~')) classes |= PRINTABLE;
+    if (digit) classes |= DIGIT;
+    if (letter || byte == ' ') classes |= LETTER_OR_SPACE;
+    if (letter || digit || byte == ' ' || byte == '+' || byte == '-' || byte == '.')
+        classes |= FIELD_CHARACTER;
+    if (byte == ' ') classes |= SPACE;
+    if (byte == '.') classes |= POINT;
+    if (byte == '1') classes |= ONE;
+    if (byte == '2') classes |= TWO;
+    return classes;
+}
+
+constexpr std::array<std::uint8_t, 256> make_byte_classes() {
+    std::array<std::uint8_t, 256> table{};
+    for (int byte = 0; byte < 256; ++byte) table[static_cast<std::size_t>(byte)] = classes_of_byte(byte);
+    return table;
+}
+
+constexpr std::array<std::uint8_t, 256> BYTE_CLASSES = make_byte_classes();
+
+// The reader of class codes: the classes a column with this code accepts,
+// or 0 for a code that is not one.  'C' is a digit that must also be the
+// line's check digit.
+constexpr std::uint8_t classes_of_code(char code) {
+    switch (code) {
+    case ' ': return SPACE;
+    case '.': return POINT;
+    case '1': return ONE;
+    case '2': return TWO;
+    case '*': return PRINTABLE;
+    case 'd': return DIGIT;
+    case 'l': return LETTER_OR_SPACE;
+    case 'x': return FIELD_CHARACTER;
+    case CHECK_DIGIT_CODE: return DIGIT;
+    default: return 0;
+    }
+}
+
+// One code per column from column 1, then the end mark.  In line 1, columns
+// 34, 45 and 54 hold the signs of the two derivatives of mean motion and of
+// the drag term, and real catalogs carry '-' or '+' in each; columns 3 to 7
+// of both lines hold the catalogue number, which may carry a letter (numbers
+// past 99999) or leading spaces.
+// clang-format off
+constexpr std::array<const char*, 3> set_templates = {
+    //            1        10        20        30        40        50        60       69
+    //            |        |         |         |         |         |         |        |
+    /* name   */ "*E",
+    /* line 1 */ "1 xxxxdl xxxxxxxx ddxxd.dddddddd x.dxxxxxxx xxxxxxxx xxxxxxxxxxxxxxxCE",
+    /* line 2 */ "2 xxxxd xxd.dxxx xxd.dxxx dxxxxxx xxd.dxxx xxd.dxxx xd.dxxxxxxxxxxxxCE",
+};
+// clang-format on
+constexpr const char* NAME_TEMPLATE = set_templates[0];
+constexpr const char* LINE_ONE_TEMPLATE = set_templates[1];
+constexpr const char* LINE_TWO_TEMPLATE = set_templates[2];
+
+constexpr bool template_is_sound(const char* line_template, int width) {
+    int column = 0;
+    for (; line_template[column] != END_OF_TEMPLATE; ++column)
+        if (classes_of_code(line_template[column]) == 0) return false;
+    return column == width;
+}
+
+static_assert(template_is_sound(NAME_TEMPLATE, 1));
+static_assert(template_is_sound(LINE_ONE_TEMPLATE, SET_LINE_WIDTH));
+static_assert(template_is_sound(LINE_TWO_TEMPLATE, SET_LINE_WIDTH));
+static_assert(LINE_ONE_TEMPLATE[0] == '1' && LINE_TWO_TEMPLATE[0] == '2',
+              "find_set's quick test relies on the line numbers in column 1");
+
+// Columns 1 to 68 carry the sums; column 69 is the check digit.
+constexpr int SUMMED_COLUMNS = SET_LINE_WIDTH - 1;
+
+struct column_sums {
+    int plain;
+    int plus;
+};
+
+// plain: each digit adds its value and each '-' adds 1.  plus: the same,
+// and 2 for each '+' besides.
+column_sums sums_of(const char* columns) {
+    column_sums sums{0, 0};
+    for (int k = 0; k < SUMMED_COLUMNS; ++k) {
+        const char byte = columns[k];
+        if (byte >= '0' && byte <= '9')
+            sums.plain += byte - '0';
+        else if (byte == '-')
+            sums.plain += 1;
+        else if (byte == '+')
+            sums.plus += 2;
+    }
+    sums.plus += sums.plain;
+    return sums;
+}
+
+[[noreturn]] void template_fault() {
+    std::fputs("Fatal error: bad case.\n", stderr);
+    std::fflush(nullptr);
+    std::exit(EXIT_FAILURE);
+}
+
+// The leftmost column from 0 to last at which first holds '1' and second
+// holds '2' (the quick test) and passes(column) holds.
+template <typename Check>
+int leftmost_column(const input_line& first, const input_line& second, int last, Check passes) {
+    for (int column = 0; column <= last; ++column)
+        if (first.chars[column] == '1' && second.chars[column] == '2' && passes(column)) return column;
+    return NO_COLUMN;
+}
+
+void write_name(const input_line& name_line, int column, FILE* output) {
+    const char* name = name_line.chars + column;
+    const int available = std::min(SET_LINE_WIDTH, name_line.length - column);
+    int length = 0;
+    // The name ends at a NUL or a tab, and where two spaces meet: names in
+    // catalogs are padded with spaces to a fixed width.
+    while (length < available && name[length] != '\0' && name[length] != '\t' &&
+           !(name[length] == ' ' && length + 1 < available && name[length + 1] == ' '))
+        ++length;
+    std::fwrite(name, 1, static_cast<std::size_t>(length), output);
+    std::putc('\n', output);
+}
+
+void write_set_line(const input_line& line, int column, FILE* output) {
+    char scratch[SET_LINE_WIDTH + 1];
+    std::memcpy(scratch, line.chars + column, SET_LINE_WIDTH);
+    normalise_set_line(scratch);
+    scratch[SET_LINE_WIDTH] = '\n';
+    std::fwrite(scratch, 1, sizeof scratch, output);
+}
+
+} // namespace
+
+bool line_passes(const input_line& line, int column, const char* line_template) {
+    const char* bytes = line.chars + column;
+    for (int k = 0; line_template[k] != END_OF_TEMPLATE; ++k) {
+        const char code = line_template[k];
+        const std::uint8_t wanted = classes_of_code(code);
+        if (wanted == 0) template_fault();
+        if ((BYTE_CLASSES[static_cast<unsigned char>(bytes[k])] & wanted) == 0) return false;
+        if (code == CHECK_DIGIT_CODE && !checksum_matches(line, column, bytes[k])) return false;
+    }
+    return true;
+}
+
+bool checksum_matches(const input_line& line, int column, char digit) {
+    const column_sums sums = sums_of(line.chars + column);
+    const int value = digit - '0';
+    return value == sums.plain % 10 || value == sums.plus % 10;
+}
+
+bool check_set_at(const line_window& window, int column) {
+    return line_passes(window.name_line, column, NAME_TEMPLATE) &&
+           line_passes(window.line_one, column, LINE_ONE_TEMPLATE) &&
+           line_passes(window.line_two, column, LINE_TWO_TEMPLATE);
+}
+
+int find_set(const line_window& window) {
+    const int last = std::min(std::min(window.line_one.length, window.line_two.length) - SET_LINE_WIDTH,
+                              window.name_line.length - 1);
+    return leftmost_column(window.line_one, window.line_two, last,
+                           [&](int column) { return check_set_at(window, column); });
+}
+
+int find_bare_pair(const line_window& window) {
+    const int last = std::min(window.name_line.length, window.line_one.length) - SET_LINE_WIDTH;
+    return leftmost_column(window.name_line, window.line_one, last, [&](int column) {
+        return line_passes(window.name_line, column, LINE_ONE_TEMPLATE) &&
+               line_passes(window.line_one, column, LINE_TWO_TEMPLATE);
+    });
+}
+
+void normalise_set_line(char* copy) {
+    // A '+' adds nothing to the plain sum, so the sum is the same before and
+    // after the plus signs become spaces.
+    std::replace(copy, copy + SUMMED_COLUMNS, '+', ' ');
+    copy[SUMMED_COLUMNS] = static_cast<char>('0' + sums_of(copy).plain % 10);
+}
+
+void write_set(const line_window& window, int column, FILE* output) {
+    write_name(window.name_line, column, output);
+    write_set_line(window.line_one, column, output);
+    write_set_line(window.line_two, column, output);
+}
+
+void write_bare_pair(const line_window& window, int column, FILE* output) {
+    std::putc('\n', output);
+    write_set_line(window.name_line, column, output);
+    write_set_line(window.line_one, column, output);
+}

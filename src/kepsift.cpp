@@ -1,0 +1,209 @@
+// Run control and input: the command line, the streams, the line reader and
+// the one loop that moves a window of three lines through the input.
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <sys/stat.h>
+
+#include "kepsift.h"
+
+#ifndef KEPSIFT_VERSION
+#error "the build defines KEPSIFT_VERSION"
+#endif
+
+namespace {
+
+constexpr int WINDOW_LINES = 3;
+
+// The one window of the run.  It lives as long as the process, so the
+// program allocates nothing of its own.
+line_window window;
+
+input_line& window_slot(int slot) {
+    input_line* const slots[WINDOW_LINES] = {&window.name_line, &window.line_one, &window.line_two};
+    return *slots[slot];
+}
+
+void copy_line(input_line& to, const input_line& from) {
+    to.length = from.length;
+    std::memcpy(to.chars, from.chars, static_cast<std::size_t>(from.length));
+}
+
+// Reads lines into the window from first_slot on, stopping at the first
+// slot that gets no line.  Returns how many slots now hold a line.
+int fill_window_from(int first_slot, FILE* input) {
+    int slot = first_slot;
+    while (slot < WINDOW_LINES && read_line(window_slot(slot), input) > 0) ++slot;
+    return slot;
+}
+
+int refill_window(FILE* input) { return fill_window_from(0, input); }
+
+// The oldest line leaves the window; line_two is left empty for the next read.
+void slide_window() {
+    copy_line(window.name_line, window.line_one);
+    copy_line(window.line_one, window.line_two);
+    window.line_two.length = 0;
+}
+
+// Writes the message, the system's text for error and a newline to standard
+// error, and returns the failing exit status.
+int report_failure(int error, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+int report_failure(int error, const char* format, ...) {
+    std::va_list arguments;
+    va_start(arguments, format);
+    std::vfprintf(stderr, format, arguments);
+    va_end(arguments);
+    std::fprintf(stderr, ": %s\n", std::strerror(error));
+    return EXIT_FAILURE;
+}
+
+void print_usage() {
+    std::fprintf(stderr, "KEPSIFT " KEPSIFT_VERSION " %s %s\n", __DATE__, __TIME__);
+    std::fputs("Copyright (c) 2026 the KEPSIFT authors.\n"
+               "Free to use, copy, change and pass on; it comes with no warranty.\n"
+               "\n"
+               "  usage:  kepsift [inputfile [outputfile]]\n"
+               "     If no inputfile is specified, reads from stdin.\n"
+               "     If no outputfile is specified, outputs to stdout.\n",
+               stderr);
+}
+
+int usage_failure() {
+    print_usage();
+    return EXIT_FAILURE;
+}
+
+// True if path names the same regular file as the open input stream, which
+// opening it for writing would truncate before a byte was read.
+bool is_input_file(FILE* input, const char* path) {
+    struct stat input_status {};
+    struct stat output_status {};
+    return fstat(fileno(input), &input_status) == 0 && stat(path, &output_status) == 0 &&
+           S_ISREG(input_status.st_mode) && S_ISREG(output_status.st_mode) &&
+           input_status.st_dev == output_status.st_dev && input_status.st_ino == output_status.st_ino;
+}
+
+void report_count(std::int64_t sets_found) {
+    if (sets_found == 0)
+        std::fputs("No element sets found.\n", stderr);
+    else if (sets_found == 1)
+        std::fputs("Found 1 element set.\n", stderr);
+    else
+        std::fprintf(stderr, "Found %" PRId64 " element sets.\n", sets_found);
+}
+
+// Every check runs and both streams are closed, so what the output holds is
+// flushed whatever failed; only the first failure is reported.
+int close_streams(FILE* input, FILE* output, int read_error) {
+    int status = EXIT_SUCCESS;
+    if (std::ferror(input)) status = report_failure(read_error, "Error reading input file");
+    if (std::fclose(input) != 0 && status == EXIT_SUCCESS)
+        status = report_failure(errno, "Error closing input file");
+    if (std::ferror(output) && status == EXIT_SUCCESS)
+        status = report_failure(errno, "Error writing output file");
+    if (std::fclose(output) != 0 && status == EXIT_SUCCESS)
+        status = report_failure(errno, "Error closing output file");
+    return status;
+}
+
+} // namespace
+
+int read_line(input_line& line, FILE* stream) {
+    int byte = 0;
+    // A line end that stopped the previous call, and every empty line after
+    // it, is dropped here: this is how CR-LF counts as one line end.
+    do byte = getc_unlocked(stream);
+    while (byte == '\n' || byte == '\r');
+
+    // getc returns EOF only when the end-of-file or error indicator is set;
+    // a data byte 255 comes back as 255.
+    int length = 0;
+    while (byte != EOF && byte != '\n' && byte != '\r') {
+        // Bytes past the capacity are read and dropped up to the line end.
+        if (length < LINE_CAPACITY) line.chars[length++] = static_cast<char>(byte);
+        byte = getc_unlocked(stream);
+    }
+    line.length = length;
+    return length;
+}
+
+std::int64_t sift(FILE* input, FILE* output) {
+    std::int64_t sets_found = 0;
+    int lines_held = refill_window(input);
+    while (lines_held == WINDOW_LINES) {
+        int column = find_set(window);
+        if (column != NO_COLUMN) {
+            write_set(window, column, output);
+            ++sets_found;
+            // The lines of a written set never take part in another set.
+            lines_held = refill_window(input);
+            continue;
+        }
+        column = find_bare_pair(window);
+        if (column != NO_COLUMN) {
+            write_bare_pair(window, column, output);
+            ++sets_found;
+            copy_line(window.name_line, window.line_two);
+            lines_held = fill_window_from(1, input);
+            continue;
+        }
+        slide_window();
+        lines_held = fill_window_from(2, input);
+    }
+    // A file of bare pairs ends with its last pair alone in the window.
+    if (lines_held == 2) {
+        const int column = find_bare_pair(window);
+        if (column != NO_COLUMN) {
+            write_bare_pair(window, column, output);
+            ++sets_found;
+        }
+    }
+    return sets_found;
+}
+
+int run(FILE* input, FILE* output, bool input_is_named) {
+    // Full buffering even on a terminal: the output is data for other
+    // programs, and a line at a time would cost a system call per line.
+    std::setvbuf(input, nullptr, _IOFBF, STREAM_BUFFER_SIZE);
+    std::setvbuf(output, nullptr, _IOFBF, STREAM_BUFFER_SIZE);
+    const std::int64_t sets_found = sift(input, output);
+    // Taken now, before writing the report can change it.
+    const int read_error = errno;
+    if (input_is_named) report_count(sets_found);
+    return close_streams(input, output, read_error);
+}
+
+int kepsift_main(int argc, char* argv[]) {
+    if (argc <= 1) return run(stdin, stdout, false);
+    if (argc > 3) return usage_failure();
+
+    const char* input_path = argv[1];
+    FILE* input = std::fopen(input_path, "rb");
+    if (input == nullptr) {
+        report_failure(errno, "Could not open file %s", input_path);
+        return usage_failure();
+    }
+    FILE* output = stdout;
+    if (argc == 3) {
+        const char* output_path = argv[2];
+        if (is_input_file(input, output_path)) {
+            std::fprintf(stderr, "Could not open output file %s: it is the input file\n", output_path);
+            std::fclose(input);
+            return usage_failure();
+        }
+        output = std::fopen(output_path, "w");
+        if (output == nullptr) {
+            report_failure(errno, "Could not open output file %s", output_path);
+            std::fclose(input);
+            return usage_failure();
+        }
+    }
+    return run(input, output, true);
+}

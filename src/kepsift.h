@@ -1,0 +1,88 @@
+// kepsift: pick orbital element sets out of any text.
+//
+// The records and constants shared by the run-control-and-input unit
+// (kepsift.cpp) and the element-set unit (element_set.cpp).
+
+#ifndef KEPSIFT_H
+#define KEPSIFT_H
+
+#include <cstdint>
+#include <cstdio>
+
+// The longest input line kept; bytes beyond it are dropped up to the line end.
+inline constexpr int LINE_CAPACITY = 1024;
+
+// Columns of line 1 and line 2, the last one being the check digit; also the
+// most bytes of a name that are written.
+inline constexpr int SET_LINE_WIDTH = 69;
+
+// Buffer size of the input and output streams.
+inline constexpr int STREAM_BUFFER_SIZE = 8192;
+
+// What find_set and find_bare_pair yield when the window holds no set.
+inline constexpr int NO_COLUMN = -1;
+
+// One non-empty input line, as read: no line end, no terminator.
+struct input_line {
+    int length;
+    char chars[LINE_CAPACITY];
+};
+
+// Three consecutive non-empty input lines, named by the role each plays
+// when they hold an element set.
+struct line_window {
+    input_line name_line;
+    input_line line_one;
+    input_line line_two;
+};
+
+// Run control and input.
+
+// Reads the next non-empty line of the stream into line and returns its
+// length; 0 means end of input or a read error, told apart by ferror().
+int read_line(input_line& line, FILE* stream);
+
+// Filters input to output and returns the number of sets written.  The
+// streams are neither buffered nor closed here.
+std::int64_t sift(FILE* input, FILE* output);
+
+// Buffers both streams, sifts, writes the count report when the input was a
+// named file, then checks and closes both streams.  Returns the exit status.
+int run(FILE* input, FILE* output, bool input_is_named);
+
+// The whole program: command line, opening, run.  Returns the exit status.
+int kepsift_main(int argc, char* argv[]);
+
+// Element sets.
+
+// The leftmost column at which the window holds a name line, line 1 and
+// line 2 of a valid set, or NO_COLUMN.
+int find_set(const line_window& window);
+
+// True if name_line, line_one and line_two pass their templates at column.
+bool check_set_at(const line_window& window, int column);
+
+// The leftmost column at which name_line and line_one hold line 1 and line 2
+// of a valid set without a name line, or NO_COLUMN.
+int find_bare_pair(const line_window& window);
+
+// True if line passes template at column: one class code per column, ended
+// by 'E'.  The caller guarantees the line holds every column the template
+// names.
+bool line_passes(const input_line& line, int column, const char* line_template);
+
+// True if digit is the check digit of the 69-column line starting at
+// column under either summing rule.
+bool checksum_matches(const input_line& line, int column, char digit);
+
+// Rewrites a 69-column copy of line 1 or line 2: plus signs become spaces
+// and the check digit is recomputed by the plain rule.
+void normalise_set_line(char* copy);
+
+// Writes the set found by find_set at column, in normalised form.
+void write_set(const line_window& window, int column, FILE* output);
+
+// Writes the pair found by find_bare_pair at column, with an empty name.
+void write_bare_pair(const line_window& window, int column, FILE* output);
+
+#endif

@@ -1,0 +1,3 @@
+#include "kepsift.h"
+
+int main(int argc, char* argv[]) { return kepsift_main(argc, argv); }

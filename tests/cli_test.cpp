@@ -1,0 +1,236 @@
+// End-to-end: the built program, its arguments, streams and exit status.
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "support.h"
+
+extern char** environ;
+
+namespace {
+
+using test::as_input;
+using test::KESTREL;
+using test::ORBITER;
+using test::run_kepsift;
+using test::written;
+
+const std::string USAGE_TAIL = "Copyright (c) 2026 the KEPSIFT authors.\n"
+                               "Free to use, copy, change and pass on; it comes with no warranty.\n"
+                               "\n"
+                               "  usage:  kepsift [inputfile [outputfile]]\n"
+                               "     If no inputfile is specified, reads from stdin.\n"
+                               "     If no outputfile is specified, outputs to stdout.\n";
+
+// The usage text, whose first line carries the build's date and time.
+const std::string USAGE_PATTERN =
+    "KEPSIFT 0\\.50 (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [ 123][0-9] [0-9]{4} "
+    "[0-2][0-9]:[0-5][0-9]:[0-5][0-9]\n" +
+    std::regex_replace(USAGE_TAIL, std::regex(R"([.\[\]()])"), R"(\$&)");
+
+std::string example(const std::string& name) { return std::string(KEPSIFT_SOURCE_DIR "/examples/") + name; }
+std::string expected(const std::string& name) {
+    return test::read_file(std::string(KEPSIFT_SOURCE_DIR "/tests/expected/") + name);
+}
+
+TEST(Command, FiltersTheExamplesFromFileAndStandardInput) {
+    struct Case {
+        const char* file;
+        const char* report;
+    } cases[] = {
+        {"mail.txt", "Found 2 element sets.\n"},
+        {"catalog.txt", "Found 5 element sets.\n"},
+        {"pairs.txt", "Found 4 element sets.\n"},
+        {"crlf.txt", "Found 2 element sets.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        const test::program_result named = run_kepsift({example(c.file)});
+        EXPECT_EQ(named.status, 0);
+        EXPECT_EQ(named.out, expected(c.file));
+        EXPECT_EQ(named.err, c.report);
+
+        // Standard input gets no report.
+        const test::program_result piped = run_kepsift({}, example(c.file));
+        EXPECT_EQ(piped.status, 0);
+        EXPECT_EQ(piped.out, expected(c.file));
+        EXPECT_EQ(piped.err, "");
+    }
+}
+
+TEST(Command, ReportsTheCountInEachForm) {
+    test::temporary_directory dir;
+    struct Case {
+        const char* name;
+        std::string input;
+        std::string report;
+    } cases[] = {
+        {"none", "no sets here\n", "No element sets found.\n"},
+        {"empty file", "", "No element sets found.\n"},
+        {"one", as_input(ORBITER), "Found 1 element set.\n"},
+        {"two", as_input(ORBITER) + as_input(KESTREL), "Found 2 element sets.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::write_file(dir.path("in"), c.input);
+        const test::program_result result = run_kepsift({dir.path("in")});
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.err, c.report);
+    }
+}
+
+TEST(Command, WritesANamedOutputFile) {
+    test::temporary_directory dir;
+    test::write_file(dir.path("out"), "old contents that must go\n");
+    const test::program_result result = run_kepsift({example("mail.txt"), dir.path("out")});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "Found 2 element sets.\n");
+    EXPECT_EQ(test::read_file(dir.path("out")), expected("mail.txt"));
+}
+
+TEST(Command, RefusesBadArgumentsWithUsage) {
+    test::temporary_directory dir;
+    const std::string input = dir.path("in");
+    test::write_file(input, as_input(ORBITER));
+    symlink(input.c_str(), dir.path("symlink").c_str());
+    link(input.c_str(), dir.path("hardlink").c_str());
+    const std::string missing = dir.path("missing");
+
+    struct Case {
+        const char* name;
+        std::vector<std::string> arguments;
+        std::string message;
+    } cases[] = {
+        {"three arguments", {input, dir.path("second"), dir.path("third")}, ""},
+        {"missing input", {missing}, "Could not open file " + missing + ": No such file or directory\n"},
+        {"missing input with output", {missing, dir.path("second")},
+         "Could not open file " + missing + ": No such file or directory\n"},
+        {"output in a missing folder", {input, dir.path("nofolder/out")},
+         "Could not open output file " + dir.path("nofolder/out") + ": No such file or directory\n"},
+        {"same file twice", {input, input}, "Could not open output file " + input + ": it is the input file\n"},
+        {"same file by a symbolic link", {input, dir.path("symlink")},
+         "Could not open output file " + dir.path("symlink") + ": it is the input file\n"},
+        {"same file by a hard link", {dir.path("hardlink"), input},
+         "Could not open output file " + input + ": it is the input file\n"},
+        {"same file by another path", {input, dir.path("./in")},
+         "Could not open output file " + dir.path("./in") + ": it is the input file\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const test::program_result result = run_kepsift(c.arguments);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, "");
+        ASSERT_EQ(result.err.substr(0, c.message.size()), c.message);
+        EXPECT_TRUE(std::regex_match(result.err.substr(c.message.size()), std::regex(USAGE_PATTERN)))
+            << result.err;
+        EXPECT_FALSE(test::file_exists(dir.path("second")));
+        EXPECT_FALSE(test::file_exists(dir.path("third")));
+        EXPECT_EQ(test::read_file(input), as_input(ORBITER));
+    }
+}
+
+TEST(Command, ReportsStreamErrorsAfterTheCount) {
+    test::temporary_directory dir;
+    // More output than one stream buffer, so writing fails before the close.
+    std::string many;
+    for (int copy = 0; copy < 100; ++copy) many += as_input(ORBITER);
+    test::write_file(dir.path("one"), as_input(ORBITER));
+    test::write_file(dir.path("many"), many);
+
+    struct Case {
+        const char* name;
+        std::vector<std::string> arguments;
+        std::string stdin_path;
+        std::string err;
+    } cases[] = {
+        {"small output to a full device", {dir.path("one"), "/dev/full"}, "/dev/null",
+         "Found 1 element set.\nError closing output file: No space left on device\n"},
+        {"large output to a full device", {dir.path("many"), "/dev/full"}, "/dev/null",
+         "Found 100 element sets.\nError writing output file: No space left on device\n"},
+        {"a directory as the input file", {dir.path(".")}, "/dev/null",
+         "No element sets found.\nError reading input file: Is a directory\n"},
+        {"a directory as standard input", {}, dir.path("."), "Error reading input file: Is a directory\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const test::program_result result = run_kepsift(c.arguments, c.stdin_path);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, c.err);
+    }
+}
+
+// A pseudo-terminal whose other end closes while kepsift waits for more
+// input gives a read error part-way through the input.
+TEST(Command, ReadErrorPartWayKeepsTheSetsFound) {
+    const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0);
+    ASSERT_EQ(grantpt(terminal), 0);
+    ASSERT_EQ(unlockpt(terminal), 0);
+    const std::string device = ptsname(terminal);
+    const int device_end = open(device.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(device_end, 0);
+    termios raw{};
+    tcgetattr(device_end, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(device_end, TCSANOW, &raw);
+
+    const std::string input = as_input(ORBITER) + as_input(KESTREL);
+    ASSERT_EQ(write(terminal, input.data(), input.size()), static_cast<ssize_t>(input.size()));
+
+    test::temporary_directory dir;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, dir.path("out").c_str(), O_WRONLY | O_CREAT, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, dir.path("err").c_str(), O_WRONLY | O_CREAT, 0600);
+    posix_spawn_file_actions_addclose(&actions, terminal);
+    posix_spawn_file_actions_addclose(&actions, device_end);
+    std::string program = KEPSIFT_BINARY;
+    std::string argument = device;
+    char* argv[] = {program.data(), argument.data(), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, KEPSIFT_BINARY, &actions, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+
+    // Wait until kepsift has taken all the input and sleeps in read(2) for
+    // more; the terminal then closes under it.
+    const std::string syscall_path = "/proc/" + std::to_string(pid) + "/syscall";
+    bool waiting_in_read = false;
+    for (int attempt = 0; attempt < 2000 && !waiting_in_read; ++attempt) {
+        int pending = -1;
+        ioctl(device_end, FIONREAD, &pending);
+        std::ifstream syscall_file(syscall_path);
+        std::string call;
+        syscall_file >> call;
+        waiting_in_read = pending == 0 && call == "0";
+        if (!waiting_in_read) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    close(terminal);
+    close(device_end);
+    int wait_status = 0;
+    waitpid(pid, &wait_status, 0);
+    ASSERT_TRUE(waiting_in_read);
+
+    ASSERT_TRUE(WIFEXITED(wait_status));
+    EXPECT_EQ(WEXITSTATUS(wait_status), 1);
+    EXPECT_EQ(test::read_file(dir.path("out")), written(ORBITER) + written(KESTREL));
+    EXPECT_EQ(test::read_file(dir.path("err")), "Found 2 element sets.\nError reading input file: Input/output error\n");
+}
+
+} // namespace

@@ -1,0 +1,251 @@
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "kepsift.h"
+#include "support.h"
+
+namespace {
+
+using test::GANNET;
+using test::KESTREL;
+using test::LANTERN;
+using test::ORBITER;
+
+// The layout a valid line must have, one class code per column, as a user
+// of the two-line layout would write it down.
+const std::string LINE_ONE_LAYOUT = "1 xxxxdl xxxxxxxx ddxxd.dddddddd x.dxxxxxxx xxxxxxxx xxxxxxxxxxxxxxxC";
+const std::string LINE_TWO_LAYOUT = "2 xxxxd xxd.dxxx xxd.dxxx dxxxxxx xxd.dxxx xxd.dxxx xd.dxxxxxxxxxxxxC";
+
+bool is_digit(int byte) { return byte >= '0' && byte <= '9'; }
+bool is_letter(int byte) { return (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z'); }
+
+// What each class code accepts, byte by byte.
+bool code_accepts(char code, int byte) {
+    switch (code) {
+    case '*': return byte >= 32 && byte <= 126;
+    case 'd': return is_digit(byte);
+    case 'l': return is_letter(byte) || byte == ' ';
+    case 'x':
+        return is_letter(byte) || is_digit(byte) || byte == ' ' || byte == '+' || byte == '-' || byte == '.';
+    default: return byte == code;
+    }
+}
+
+int plain_sum(const std::string& line) {
+    int sum = 0;
+    for (std::size_t k = 0; k < 68; ++k) sum += is_digit(line[k]) ? line[k] - '0' : line[k] == '-' ? 1 : 0;
+    return sum;
+}
+
+// The line with column 69 set by the plain rule.
+std::string with_check_digit(std::string line) {
+    line[68] = static_cast<char>('0' + plain_sum(line) % 10);
+    return line;
+}
+
+line_window make_window(const std::string& name, const std::string& one, const std::string& two) {
+    return {test::make_line(name), test::make_line(one), test::make_line(two)};
+}
+
+line_window window_of(const test::element_set& set, const std::string& prefix = "") {
+    return make_window(prefix + set.name, prefix + set.line_one, prefix + set.line_two);
+}
+
+TEST(CheckSetAt, EveryByteInEveryColumnIsClassedAsTheLayoutSays) {
+    for (int slot = 1; slot <= 2; ++slot) {
+        const std::string& layout = slot == 1 ? LINE_ONE_LAYOUT : LINE_TWO_LAYOUT;
+        for (int column = 0; column < 68; ++column) {
+            for (int byte = 0; byte < 256; ++byte) {
+                std::string one = ORBITER.line_one;
+                std::string two = ORBITER.line_two;
+                std::string& changed = slot == 1 ? one : two;
+                changed[static_cast<std::size_t>(column)] = static_cast<char>(byte);
+                changed = with_check_digit(changed);
+                const line_window window = make_window(ORBITER.name, one, two);
+                const bool expected = code_accepts(layout[static_cast<std::size_t>(column)], byte);
+                if (check_set_at(window, 0) != expected)
+                    ADD_FAILURE() << "line " << slot << ", column " << column + 1 << ", byte " << byte;
+            }
+        }
+    }
+}
+
+TEST(CheckSetAt, NameColumnTakesPrintableBytesOnly) {
+    for (int byte = 0; byte < 256; ++byte) {
+        const line_window window = make_window(std::string(1, static_cast<char>(byte)) + "NAME",
+                                               ORBITER.line_one, ORBITER.line_two);
+        EXPECT_EQ(check_set_at(window, 0), byte >= 32 && byte <= 126) << "byte " << byte;
+    }
+}
+
+TEST(CheckSetAt, CheckDigitMatchesEitherSummingRule) {
+    // LANTERN's line 1 has one '+': the plain rule gives 5, the plus rule 7.
+    // ORBITER's line 1 has none, so both rules give 7.
+    struct Case {
+        const test::element_set& set;
+        std::string accepted;
+    } cases[] = {{LANTERN, "57"}, {ORBITER, "7"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.set.name);
+        for (int byte = 0; byte < 256; ++byte) {
+            std::string one = c.set.line_one;
+            one[68] = static_cast<char>(byte);
+            const line_window window = make_window(c.set.name, one, c.set.line_two);
+            const bool expected = c.accepted.find(static_cast<char>(byte)) != std::string::npos;
+            EXPECT_EQ(check_set_at(window, 0), expected) << "byte " << byte;
+        }
+    }
+}
+
+TEST(FindSet, YieldsTheLeftmostColumnOfAValidSet) {
+    std::string plus_second_derivative = GANNET.line_one;
+    plus_second_derivative[44] = '+';
+    std::string lettered_two = ORBITER.line_two;
+    lettered_two.replace(2, 5, "A1907");
+    std::string padded_two = ORBITER.line_two;
+    padded_two.replace(2, 5, "  907");
+    std::string padded_one = ORBITER.line_one;
+    padded_one.replace(2, 5, "  907");
+    std::string bad_two = ORBITER.line_two;
+    bad_two[68] = '0';
+    std::string high_byte = ORBITER.line_one;
+    high_byte[20] = '\xb0';
+    std::string dash_in_44 = GANNET.line_one;
+    dash_in_44[43] = '-';
+    const std::string one = ORBITER.line_one;
+    const std::string two = ORBITER.line_two;
+    const std::string long_name(71, 'N');
+
+    struct Case {
+        const char* name;
+        line_window window;
+        int column;
+    } cases[] = {
+        {"a plain set", window_of(ORBITER), 0},
+        {"quoted set", window_of(ORBITER, "> "), 2},
+        {"indented by a tab", window_of(ORBITER, "\t"), 1},
+        {"lines at different columns", make_window(ORBITER.name, " " + one, two), NO_COLUMN},
+        {"text after column 69", make_window(ORBITER.name, one + " extra", two + "  more"), 0},
+        {"line 1 one column short", make_window(ORBITER.name, one.substr(0, 68), two), NO_COLUMN},
+        {"name line ends before the column", make_window("AB", "    " + one, "    " + two), NO_COLUMN},
+        {"tab at the name's column", make_window("\tNAME", one, two), NO_COLUMN},
+        {"two valid columns", make_window(long_name, one + " " + one, two + " " + two), 0},
+        {"second column valid only", make_window(long_name, "1" + one, "2" + two), 1},
+        {"'-' as sign of the second derivative", window_of(GANNET), 0},
+        {"'+' as sign of the second derivative",
+         make_window(GANNET.name, with_check_digit(plus_second_derivative), GANNET.line_two), 0},
+        {"'-' in column 44", make_window(GANNET.name, with_check_digit(dash_in_44), GANNET.line_two),
+         NO_COLUMN},
+        {"letter in line 2's catalogue number", make_window(ORBITER.name, one, with_check_digit(lettered_two)),
+         0},
+        {"spaces in both catalogue numbers",
+         make_window(ORBITER.name, with_check_digit(padded_one), with_check_digit(padded_two)), 0},
+        {"catalogue numbers that differ", make_window(ORBITER.name, one, KESTREL.line_two), 0},
+        {"wrong check digit on line 2", make_window(ORBITER.name, one, bad_two), NO_COLUMN},
+        {"byte above 127", make_window(ORBITER.name, with_check_digit(high_byte), two), NO_COLUMN},
+        {"lines in the wrong order", make_window(ORBITER.name, two, one), NO_COLUMN},
+        {"a bare pair has no name line", make_window(one, two, "next"), NO_COLUMN},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(find_set(c.window), c.column);
+    }
+}
+
+TEST(FindBarePair, YieldsTheColumnOfLineOneAndLineTwoInTheFirstTwoSlots) {
+    const std::string one = ORBITER.line_one;
+    const std::string two = ORBITER.line_two;
+    struct Case {
+        const char* name;
+        line_window window;
+        int column;
+    } cases[] = {
+        {"a pair", make_window(one, two, "anything"), 0},
+        {"a quoted pair", make_window("> " + one, "> " + two, "> "), 2},
+        {"a pair at different columns", make_window(one, " " + two, "x"), NO_COLUMN},
+        {"a named set", window_of(ORBITER), NO_COLUMN},
+        {"a pair with a wrong check digit", make_window(one.substr(0, 68) + "0", two, "x"), NO_COLUMN},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(find_bare_pair(c.window), c.column);
+    }
+}
+
+std::string write_to_string(void (*writer)(const line_window&, int, FILE*), const line_window& window,
+                            int column) {
+    char* buffer = nullptr;
+    std::size_t size = 0;
+    FILE* out = open_memstream(&buffer, &size);
+    writer(window, column, out);
+    std::fclose(out);
+    std::string text(buffer, size);
+    std::free(buffer);
+    return text;
+}
+
+TEST(WriteSet, TrimsTheName) {
+    const std::string tail = std::string("\n") + ORBITER.line_one + "\n" + ORBITER.line_two + "\n";
+    struct Case {
+        const char* name;
+        std::string name_line;
+        std::string written;
+    } cases[] = {
+        {"a plain name", "ORBITER 7", "ORBITER 7"},
+        {"padded to 24 columns", "ORBITER 7               ", "ORBITER 7"},
+        {"one trailing space stays", "ORBITER 7 ", "ORBITER 7 "},
+        {"cut at the first double space", "ORBITER  7  X", "ORBITER"},
+        {"two spaces at the column", "  ORBITER", ""},
+        {"cut at a tab", "ORBITER\t7", "ORBITER"},
+        {"cut before a NUL", std::string("ORB\0ITER", 8), "ORB"},
+        {"at most 69 bytes", std::string(80, 'N'), std::string(69, 'N')},
+        {"double space straddling the cut", std::string(68, 'N') + "  X", std::string(68, 'N') + " "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const line_window window = make_window(c.name_line, ORBITER.line_one, ORBITER.line_two);
+        EXPECT_EQ(write_to_string(write_set, window, 0), c.written + tail);
+    }
+}
+
+TEST(WriteSet, DropsThePrefixAndTheTailAndNormalisesTheLines) {
+    std::string plus_only = LANTERN.line_one;
+    plus_only[68] = '7';
+    const std::string plus_gone = "1 58011U 23155C   26341.12500000 -.00000020  00000 0 -10730-3 0 12345";
+    struct Case {
+        const char* name;
+        line_window window;
+        int column;
+        std::string written;
+    } cases[] = {
+        {"a set without plus signs is written as read", window_of(KESTREL), 0, test::written(KESTREL)},
+        {"prefix and tail dropped",
+         make_window("> KESTREL-2 DEB    x", std::string("> ") + KESTREL.line_one + " tail",
+                     std::string("> ") + KESTREL.line_two + "\xff"),
+         2, test::written(KESTREL)},
+        {"plus signs become spaces", window_of(LANTERN), 0,
+         std::string("LANTERN 12\n") + plus_gone + "\n" + LANTERN.line_two + "\n"},
+        {"check digit rewritten by the plain rule", make_window("LANTERN 12", plus_only, LANTERN.line_two), 0,
+         std::string("LANTERN 12\n") + plus_gone + "\n" + LANTERN.line_two + "\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(write_to_string(write_set, c.window, c.column), c.written);
+    }
+}
+
+TEST(WriteBarePair, WritesAnEmptyNameAndTheTwoLines) {
+    const line_window window = make_window(std::string("  ") + ORBITER.line_one + "  #",
+                                           std::string("  ") + ORBITER.line_two, "next");
+    EXPECT_EQ(write_to_string(write_bare_pair, window, 2), test::written_bare(ORBITER));
+}
+
+TEST(LinePasses, AnUnknownClassCodeIsAFatalError) {
+    const input_line line = test::make_line("1?");
+    EXPECT_EXIT(line_passes(line, 0, "1?E"), testing::ExitedWithCode(1), "^Fatal error: bad case.\n$");
+}
+
+} // namespace

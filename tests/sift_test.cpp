@@ -1,0 +1,102 @@
+#include <cstdint>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "kepsift.h"
+#include "support.h"
+
+namespace {
+
+using test::as_input;
+using test::GANNET;
+using test::KESTREL;
+using test::LANTERN;
+using test::ORBITER;
+using test::written;
+using test::written_bare;
+
+std::string pair_of(const test::element_set& set, const std::string& prefix = "") {
+    return prefix + set.line_one + "\n" + prefix + set.line_two + "\n";
+}
+
+TEST(Sift, WritesEverySetInInputOrder) {
+    struct Case {
+        const char* name;
+        std::string input;
+        std::string output;
+        std::int64_t sets;
+    } cases[] = {
+        {"empty input", "", "", 0},
+        {"fewer than three lines", "one\ntwo\n", "", 0},
+        {"one set", as_input(ORBITER), written(ORBITER), 1},
+        {"two sets back to back", as_input(ORBITER) + as_input(KESTREL), written(ORBITER) + written(KESTREL), 2},
+        {"sets among prose",
+         "Dear all,\nhere they are:\n\n" + as_input(ORBITER) + "and\n" + as_input(GANNET) + "bye\n",
+         written(ORBITER) + written(GANNET), 2},
+        {"quoted mail with CR-LF ends", "Hi\r\n" + as_input(ORBITER, "> ", "\r\n") + ">\r\n" +
+                                            as_input(KESTREL, "> > ", "\r\n"),
+         written(ORBITER) + written(KESTREL), 2},
+        {"bare CR ends and blank lines inside the set",
+         std::string(ORBITER.name) + "\r\r" + ORBITER.line_one + "\r\n\r\n" + ORBITER.line_two, written(ORBITER),
+         1},
+        {"last line without a line end", as_input(ORBITER).substr(0, as_input(ORBITER).size() - 1),
+         written(ORBITER), 1},
+        {"a bad set is dropped, the next one kept",
+         std::string("KESTREL\n") + KESTREL.line_one + "\n" + std::string(KESTREL.line_two, 68) + "0\n" +
+             as_input(LANTERN),
+         "LANTERN 12\n1 58011U 23155C   26341.12500000 -.00000020  00000 0 -10730-3 0 12345\n" +
+             std::string(LANTERN.line_two) + "\n",
+         1},
+        {"lines of a written set are not reused",
+         as_input(ORBITER) + KESTREL.line_one + "\n" + KESTREL.line_two + "\n", written(ORBITER) + written_bare(KESTREL),
+         2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::int64_t sets = -1;
+        EXPECT_EQ(test::sift_text(c.input, &sets), c.output);
+        EXPECT_EQ(sets, c.sets);
+    }
+}
+
+TEST(Sift, KeepsEveryBarePairWhole) {
+    struct Case {
+        const char* name;
+        std::string input;
+        std::string output;
+        std::int64_t sets;
+    } cases[] = {
+        {"a single pair", pair_of(ORBITER), written_bare(ORBITER), 1},
+        {"odd number of pairs", pair_of(ORBITER) + pair_of(KESTREL) + pair_of(GANNET),
+         written_bare(ORBITER) + written_bare(KESTREL) + written_bare(GANNET), 3},
+        {"even number of pairs, quoted", pair_of(ORBITER, "> ") + pair_of(KESTREL, "> "),
+         written_bare(ORBITER) + written_bare(KESTREL), 2},
+        {"pair, then a named set", pair_of(ORBITER) + as_input(KESTREL), written_bare(ORBITER) + written(KESTREL),
+         2},
+        {"named set, then a pair at the end", as_input(ORBITER) + pair_of(KESTREL),
+         written(ORBITER) + written_bare(KESTREL), 2},
+        {"a line before the pairs names the first", "header\n" + pair_of(ORBITER) + pair_of(KESTREL),
+         "header\n" + std::string(ORBITER.line_one) + "\n" + ORBITER.line_two + "\n" + written_bare(KESTREL), 2},
+        {"a line before a pair names it", "text\nmore text\n" + pair_of(ORBITER),
+         "more text\n" + std::string(ORBITER.line_one) + "\n" + ORBITER.line_two + "\n", 1},
+        {"a line that cannot be a name", "\tnote\n" + pair_of(ORBITER) + "end\n", written_bare(ORBITER), 1},
+        {"pair, junk line, pair", pair_of(ORBITER) + "junk\n" + pair_of(KESTREL) + "junk\n",
+         written_bare(ORBITER) + "junk\n" + KESTREL.line_one + "\n" + KESTREL.line_two + "\n", 2},
+        {"the last pair after a slide", "\tnote\n" + pair_of(GANNET), written_bare(GANNET), 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::int64_t sets = -1;
+        EXPECT_EQ(test::sift_text(c.input, &sets), c.output);
+        EXPECT_EQ(sets, c.sets);
+    }
+}
+
+TEST(Sift, OutputFiltersToItself) {
+    const std::string output =
+        test::sift_text(pair_of(ORBITER) + as_input(LANTERN, "> ") + as_input(GANNET, "", "\r\n"));
+    EXPECT_EQ(test::sift_text(output), output);
+}
+
+} // namespace

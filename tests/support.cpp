@@ -1,0 +1,113 @@
+#include "support.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace test {
+
+std::string written(const element_set& set) {
+    return std::string(set.name) + "\n" + set.line_one + "\n" + set.line_two + "\n";
+}
+
+std::string written_bare(const element_set& set) {
+    return std::string("\n") + set.line_one + "\n" + set.line_two + "\n";
+}
+
+std::string as_input(const element_set& set, const std::string& prefix, const std::string& line_end) {
+    return prefix + set.name + line_end + prefix + set.line_one + line_end + prefix + set.line_two + line_end;
+}
+
+FILE* open_input(const std::string& bytes) {
+    if (bytes.empty()) return std::fopen("/dev/null", "rb");
+    // fmemopen keeps a pointer to the buffer, so give it one that outlives
+    // the stream: the stream is closed long before the test ends.
+    static thread_local std::vector<std::string> buffers;
+    buffers.push_back(bytes);
+    return fmemopen(buffers.back().data(), buffers.back().size(), "rb");
+}
+
+std::string sift_text(const std::string& input, std::int64_t* sets_found) {
+    FILE* in = open_input(input);
+    char* buffer = nullptr;
+    std::size_t size = 0;
+    FILE* out = open_memstream(&buffer, &size);
+    if (in == nullptr || out == nullptr) throw std::runtime_error("cannot open memory streams");
+    const std::int64_t count = sift(in, out);
+    std::fclose(in);
+    std::fclose(out);
+    std::string text(buffer, size);
+    std::free(buffer);
+    if (sets_found != nullptr) *sets_found = count;
+    return text;
+}
+
+input_line make_line(const std::string& text) {
+    if (text.size() > LINE_CAPACITY) throw std::invalid_argument("line too long");
+    input_line line{};
+    line.length = static_cast<int>(text.size());
+    text.copy(line.chars, text.size());
+    return line;
+}
+
+program_result run_kepsift(const std::vector<std::string>& arguments, const std::string& stdin_path) {
+    // Both outputs go to files, so neither pipe can fill while the other is read.
+    temporary_directory capture;
+    const std::string out_path = capture.path("stdout");
+    const std::string err_path = capture.path("stderr");
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, stdin_path.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+
+    std::vector<std::string> words{KEPSIFT_BINARY};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+
+    pid_t pid = 0;
+    const int failed = posix_spawn(&pid, KEPSIFT_BINARY, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (failed != 0) throw std::runtime_error("cannot start " KEPSIFT_BINARY);
+    int wait_status = 0;
+    waitpid(pid, &wait_status, 0);
+    if (!WIFEXITED(wait_status)) throw std::runtime_error("kepsift did not exit normally");
+    return {WEXITSTATUS(wait_status), read_file(out_path), read_file(err_path)};
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+void write_file(const std::string& path, const std::string& bytes) {
+    std::ofstream file(path, std::ios::binary);
+    file << bytes;
+    if (!file) throw std::runtime_error("cannot write " + path);
+}
+
+bool file_exists(const std::string& path) { return std::filesystem::exists(path); }
+
+temporary_directory::temporary_directory() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "kepsift-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot make a temporary directory");
+    root_ = pattern;
+}
+
+temporary_directory::~temporary_directory() { std::filesystem::remove_all(root_); }
+
+} // namespace test
