@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "kepsift.h"
+#include "reference.h"
 #include "support.h"
 
 namespace {
@@ -14,35 +15,13 @@ using test::KESTREL;
 using test::LANTERN;
 using test::ORBITER;
 
-// The layout a valid line must have, one class code per column, as a user
-// of the two-line layout would write it down.
-const std::string LINE_ONE_LAYOUT = "1 xxxxdl xxxxxxxx ddxxd.dddddddd x.dxxxxxxx xxxxxxxx xxxxxxxxxxxxxxxC";
-const std::string LINE_TWO_LAYOUT = "2 xxxxd xxd.dxxx xxd.dxxx dxxxxxx xxd.dxxx xxd.dxxx xd.dxxxxxxxxxxxxC";
-
-bool is_digit(int byte) { return byte >= '0' && byte <= '9'; }
-bool is_letter(int byte) { return (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z'); }
-
-// What each class code accepts, byte by byte.
-bool code_accepts(char code, int byte) {
-    switch (code) {
-    case '*': return byte >= 32 && byte <= 126;
-    case 'd': return is_digit(byte);
-    case 'l': return is_letter(byte) || byte == ' ';
-    case 'x':
-        return is_letter(byte) || is_digit(byte) || byte == ' ' || byte == '+' || byte == '-' || byte == '.';
-    default: return byte == code;
-    }
-}
-
-int plain_sum(const std::string& line) {
-    int sum = 0;
-    for (std::size_t k = 0; k < 68; ++k) sum += is_digit(line[k]) ? line[k] - '0' : line[k] == '-' ? 1 : 0;
-    return sum;
-}
+using reference::code_accepts;
+using reference::LINE_ONE_LAYOUT;
+using reference::LINE_TWO_LAYOUT;
 
 // The line with column 69 set by the plain rule.
 std::string with_check_digit(std::string line) {
-    line[68] = static_cast<char>('0' + plain_sum(line) % 10);
+    line[68] = reference::plain_check_digit(line);
     return line;
 }
 
@@ -56,7 +35,7 @@ line_window window_of(const test::element_set& set, const std::string& prefix = 
 
 TEST(CheckSetAt, EveryByteInEveryColumnIsClassedAsTheLayoutSays) {
     for (int slot = 1; slot <= 2; ++slot) {
-        const std::string& layout = slot == 1 ? LINE_ONE_LAYOUT : LINE_TWO_LAYOUT;
+        const std::string_view layout = slot == 1 ? LINE_ONE_LAYOUT : LINE_TWO_LAYOUT;
         for (int column = 0; column < 68; ++column) {
             for (int byte = 0; byte < 256; ++byte) {
                 std::string one = ORBITER.line_one;

@@ -59,6 +59,27 @@ input_line make_line(const std::string& text) {
     return line;
 }
 
+std::vector<std::string> wrapper_words() {
+    std::vector<std::string> words;
+    const char* wrapper = std::getenv("KEPSIFT_WRAPPER");
+    std::istringstream stream(wrapper == nullptr ? "" : wrapper);
+    for (std::string word; stream >> word;) words.push_back(word);
+    return words;
+}
+
+pid_t start_kepsift(const std::vector<std::string>& arguments, const posix_spawn_file_actions_t* actions) {
+    std::vector<std::string> words = wrapper_words();
+    words.push_back(KEPSIFT_BINARY);
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], actions, nullptr, argv.data(), environ) != 0)
+        throw std::runtime_error("cannot start " + words[0]);
+    return pid;
+}
+
 program_result run_kepsift(const std::vector<std::string>& arguments, const std::string& stdin_path) {
     // Both outputs go to files, so neither pipe can fill while the other is read.
     temporary_directory capture;
@@ -71,16 +92,8 @@ program_result run_kepsift(const std::vector<std::string>& arguments, const std:
     posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
 
-    std::vector<std::string> words{KEPSIFT_BINARY};
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-
-    pid_t pid = 0;
-    const int failed = posix_spawn(&pid, KEPSIFT_BINARY, &actions, nullptr, argv.data(), environ);
+    const pid_t pid = start_kepsift(arguments, &actions);
     posix_spawn_file_actions_destroy(&actions);
-    if (failed != 0) throw std::runtime_error("cannot start " KEPSIFT_BINARY);
     int wait_status = 0;
     waitpid(pid, &wait_status, 0);
     if (!WIFEXITED(wait_status)) throw std::runtime_error("kepsift did not exit normally");

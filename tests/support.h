@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <spawn.h>
+
 #include "kepsift.h"
 
 namespace test {
@@ -65,6 +67,13 @@ struct program_result {
     std::string out;
     std::string err;
 };
+
+// The command that runs kepsift under a checker, from KEPSIFT_WRAPPER
+// (words split at spaces), or nothing.
+std::vector<std::string> wrapper_words();
+
+// Starts the built kepsift with arguments and the file actions given.
+pid_t start_kepsift(const std::vector<std::string>& arguments, const posix_spawn_file_actions_t* actions);
 
 // Runs the built kepsift with arguments; standard input is read from the
 // file stdin_path.

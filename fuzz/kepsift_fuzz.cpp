@@ -1,0 +1,93 @@
+// Feeds arbitrary bytes through the filter loop and checks what a user of
+// the output relies on.  Any breach aborts, so the fuzzer keeps the input.
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "kepsift.h"
+#include "reference.h"
+
+namespace {
+
+[[noreturn]] void breach(const char* what) {
+    std::fprintf(stderr, "invariant broken: %s\n", what);
+    std::abort();
+}
+
+void require(bool holds, const char* what) {
+    if (!holds) breach(what);
+}
+
+struct sifted {
+    std::string output;
+    std::int64_t sets_found;
+};
+
+sifted sift_bytes(const void* data, std::size_t size) {
+    // fmemopen wants a buffer even for no bytes; it is only read.
+    static char empty[1];
+    FILE* input = fmemopen(size == 0 ? empty : const_cast<void*>(data), size, "rb");
+    char* buffer = nullptr;
+    std::size_t length = 0;
+    FILE* output = open_memstream(&buffer, &length);
+    require(input != nullptr && output != nullptr, "memory streams open");
+
+    const std::int64_t sets_found = sift(input, output);
+    require(std::feof(input) && !std::ferror(input), "the input is read to its end");
+    std::fclose(input);
+    require(std::fclose(output) == 0, "the output closes");
+    sifted result{std::string(buffer, length), sets_found};
+    std::free(buffer);
+    return result;
+}
+
+void check_name(std::string_view name) {
+    require(name.size() <= static_cast<std::size_t>(SET_LINE_WIDTH), "a name has at most 69 bytes");
+    require(name.find('\t') == std::string_view::npos, "a name has no tab");
+    require(name.find('\0') == std::string_view::npos, "a name has no NUL");
+    require(name.find("  ") == std::string_view::npos, "a name has no double space");
+}
+
+void check_set_line(std::string_view line, std::string_view layout) {
+    require(line.size() == static_cast<std::size_t>(SET_LINE_WIDTH), "a set line has 69 bytes");
+    require(line.substr(0, SET_LINE_WIDTH - 1).find('+') == std::string_view::npos, "a set line has no '+'");
+    require(reference::fits_layout(line, layout), "a set line fits its layout and plain check digit");
+}
+
+// Splits the output into LF-ended lines, checks each group of three and
+// returns how many groups there are.
+std::int64_t check_output(std::string_view output) {
+    require(output.find('\r') == std::string_view::npos, "the output has no CR");
+    require(output.empty() || output.back() == '\n', "the output ends with a line end");
+    std::int64_t groups = 0;
+    std::size_t start = 0;
+    while (start < output.size()) {
+        std::string_view lines[3];
+        for (std::string_view& line : lines) {
+            const std::size_t end = output.find('\n', start);
+            require(end != std::string_view::npos, "the output is whole groups of three lines");
+            line = output.substr(start, end - start);
+            start = end + 1;
+        }
+        check_name(lines[0]);
+        check_set_line(lines[1], reference::LINE_ONE_LAYOUT);
+        check_set_line(lines[2], reference::LINE_TWO_LAYOUT);
+        ++groups;
+    }
+    return groups;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const sifted first = sift_bytes(data, size);
+    require(check_output(first.output) == first.sets_found, "the count is the number of sets written");
+
+    const sifted again = sift_bytes(first.output.data(), first.output.size());
+    require(again.output == first.output, "the output filters to itself");
+    require(again.sets_found == first.sets_found, "filtering the output finds the same count");
+    return 0;
+}
