@@ -57,8 +57,8 @@ constexpr std::array<std::uint8_t, 256> make_byte_classes() {
 constexpr std::array<std::uint8_t, 256> BYTE_CLASSES = make_byte_classes();
 
 // The reader of class codes: the classes a column with this code accepts,
-// or 0 for a code that is not one.  'C' is a digit that must also be the
-// line's check digit.
+// or 0 for a code that is not one.  'C', the last column of a line, is a
+// digit that must also be the line's check digit.
 constexpr std::uint8_t classes_of_code(char code) {
     switch (code) {
     case ' ': return SPACE;
@@ -92,10 +92,14 @@ constexpr const char* NAME_TEMPLATE = set_templates[0];
 constexpr const char* LINE_ONE_TEMPLATE = set_templates[1];
 constexpr const char* LINE_TWO_TEMPLATE = set_templates[2];
 
+// Every code known, a check digit only as the last column, and the width.
 constexpr bool template_is_sound(const char* line_template, int width) {
     int column = 0;
-    for (; line_template[column] != END_OF_TEMPLATE; ++column)
+    for (; line_template[column] != END_OF_TEMPLATE; ++column) {
         if (classes_of_code(line_template[column]) == 0) return false;
+        if (line_template[column] == CHECK_DIGIT_CODE && line_template[column + 1] != END_OF_TEMPLATE)
+            return false;
+    }
     return column == width;
 }
 
@@ -104,6 +108,31 @@ static_assert(template_is_sound(LINE_ONE_TEMPLATE, SET_LINE_WIDTH));
 static_assert(template_is_sound(LINE_TWO_TEMPLATE, SET_LINE_WIDTH));
 static_assert(LINE_ONE_TEMPLATE[0] == '1' && LINE_TWO_TEMPLATE[0] == '2',
               "find_set's quick test relies on the line numbers in column 1");
+static_assert(LINE_ONE_TEMPLATE[SET_LINE_WIDTH - 1] == CHECK_DIGIT_CODE &&
+                  LINE_TWO_TEMPLATE[SET_LINE_WIDTH - 1] == CHECK_DIGIT_CODE,
+              "the check digit is column 69, after every column it sums");
+
+// A template read once by classes_of_code: the classes each column accepts,
+// and how many columns there are.
+struct compiled_template {
+    std::array<std::uint8_t, LINE_CAPACITY> classes;
+    int width;
+    bool ends_with_check_digit;
+};
+
+constexpr compiled_template compile_template(const char* line_template) {
+    compiled_template compiled{};
+    int column = 0;
+    for (; line_template[column] != END_OF_TEMPLATE && column < LINE_CAPACITY; ++column)
+        compiled.classes[static_cast<std::size_t>(column)] = classes_of_code(line_template[column]);
+    compiled.width = column;
+    compiled.ends_with_check_digit = column > 0 && line_template[column - 1] == CHECK_DIGIT_CODE;
+    return compiled;
+}
+
+constexpr compiled_template NAME_COLUMNS = compile_template(NAME_TEMPLATE);
+constexpr compiled_template LINE_ONE_COLUMNS = compile_template(LINE_ONE_TEMPLATE);
+constexpr compiled_template LINE_TWO_COLUMNS = compile_template(LINE_TWO_TEMPLATE);
 
 // Columns 1 to 68 carry the sums; column 69 is the check digit.
 constexpr int SUMMED_COLUMNS = SET_LINE_WIDTH - 1;
@@ -114,26 +143,44 @@ struct column_sums {
 };
 
 // plain: each digit adds its value and each '-' adds 1.  plus: the same,
-// and 2 for each '+' besides.
+// and 2 for each '+' besides.  Written without branches so that the
+// compiler turns it into vector code.
 column_sums sums_of(const char* columns) {
-    column_sums sums{0, 0};
+    unsigned plain = 0;
+    unsigned plus_signs = 0;
     for (int k = 0; k < SUMMED_COLUMNS; ++k) {
-        const char byte = columns[k];
-        if (byte >= '0' && byte <= '9')
-            sums.plain += byte - '0';
-        else if (byte == '-')
-            sums.plain += 1;
-        else if (byte == '+')
-            sums.plus += 2;
+        const auto byte = static_cast<unsigned char>(columns[k]);
+        const auto digit = static_cast<unsigned char>(byte - '0');
+        plain += digit < 10 ? digit : static_cast<unsigned>(byte == '-');
+        plus_signs += byte == '+';
     }
-    sums.plus += sums.plain;
-    return sums;
+    return {static_cast<int>(plain), static_cast<int>(plain + 2 * plus_signs)};
 }
 
 [[noreturn]] void template_fault() {
     std::fputs("Fatal error: bad case.\n", stderr);
     std::fflush(nullptr);
     std::exit(EXIT_FAILURE);
+}
+
+// The one interpreter of compiled templates.  Called with a constant
+// template it is inlined and unrolled, so that each column costs a load, a
+// table look-up and a test; a code that is not one fails every byte, and
+// only then is it found out.
+[[gnu::always_inline]] inline bool template_passes(const input_line& line, int column,
+                                                   const compiled_template& compiled) {
+    const char* bytes = line.chars + column;
+#pragma GCC unroll 72
+    for (int k = 0; k < compiled.width; ++k) {
+        const std::uint8_t wanted = compiled.classes[static_cast<std::size_t>(k)];
+        if ((BYTE_CLASSES[static_cast<unsigned char>(bytes[k])] & wanted) == 0) {
+            if (wanted == 0) template_fault();
+            return false;
+        }
+    }
+    // A check digit is always a template's last column, so the sums are
+    // taken only once every other column has passed.
+    return !compiled.ends_with_check_digit || checksum_matches(line, column, bytes[compiled.width - 1]);
 }
 
 // The leftmost column from 0 to last at which first holds '1' and second
@@ -154,8 +201,8 @@ void write_name(const input_line& name_line, int column, FILE* output) {
     while (length < available && name[length] != '\0' && name[length] != '\t' &&
            !(name[length] == ' ' && length + 1 < available && name[length + 1] == ' '))
         ++length;
-    std::fwrite(name, 1, static_cast<std::size_t>(length), output);
-    std::putc('\n', output);
+    fwrite_unlocked(name, 1, static_cast<std::size_t>(length), output);
+    putc_unlocked('\n', output);
 }
 
 void write_set_line(const input_line& line, int column, FILE* output) {
@@ -163,21 +210,13 @@ void write_set_line(const input_line& line, int column, FILE* output) {
     std::memcpy(scratch, line.chars + column, SET_LINE_WIDTH);
     normalise_set_line(scratch);
     scratch[SET_LINE_WIDTH] = '\n';
-    std::fwrite(scratch, 1, sizeof scratch, output);
+    fwrite_unlocked(scratch, 1, sizeof scratch, output);
 }
 
 } // namespace
 
 bool line_passes(const input_line& line, int column, const char* line_template) {
-    const char* bytes = line.chars + column;
-    for (int k = 0; line_template[k] != END_OF_TEMPLATE; ++k) {
-        const char code = line_template[k];
-        const std::uint8_t wanted = classes_of_code(code);
-        if (wanted == 0) template_fault();
-        if ((BYTE_CLASSES[static_cast<unsigned char>(bytes[k])] & wanted) == 0) return false;
-        if (code == CHECK_DIGIT_CODE && !checksum_matches(line, column, bytes[k])) return false;
-    }
-    return true;
+    return template_passes(line, column, compile_template(line_template));
 }
 
 bool checksum_matches(const input_line& line, int column, char digit) {
@@ -187,9 +226,9 @@ bool checksum_matches(const input_line& line, int column, char digit) {
 }
 
 bool check_set_at(const line_window& window, int column) {
-    return line_passes(window.name_line, column, NAME_TEMPLATE) &&
-           line_passes(window.line_one, column, LINE_ONE_TEMPLATE) &&
-           line_passes(window.line_two, column, LINE_TWO_TEMPLATE);
+    return template_passes(window.name_line, column, NAME_COLUMNS) &&
+           template_passes(window.line_one, column, LINE_ONE_COLUMNS) &&
+           template_passes(window.line_two, column, LINE_TWO_COLUMNS);
 }
 
 int find_set(const line_window& window) {
@@ -202,15 +241,15 @@ int find_set(const line_window& window) {
 int find_bare_pair(const line_window& window) {
     const int last = std::min(window.name_line.length, window.line_one.length) - SET_LINE_WIDTH;
     return leftmost_column(window.name_line, window.line_one, last, [&](int column) {
-        return line_passes(window.name_line, column, LINE_ONE_TEMPLATE) &&
-               line_passes(window.line_one, column, LINE_TWO_TEMPLATE);
+        return template_passes(window.name_line, column, LINE_ONE_COLUMNS) &&
+               template_passes(window.line_one, column, LINE_TWO_COLUMNS);
     });
 }
 
 void normalise_set_line(char* copy) {
     // A '+' adds nothing to the plain sum, so the sum is the same before and
     // after the plus signs become spaces.
-    std::replace(copy, copy + SUMMED_COLUMNS, '+', ' ');
+    for (int k = 0; k < SUMMED_COLUMNS; ++k) copy[k] = copy[k] == '+' ? ' ' : copy[k];
     copy[SUMMED_COLUMNS] = static_cast<char>('0' + sums_of(copy).plain % 10);
 }
 
@@ -221,7 +260,7 @@ void write_set(const line_window& window, int column, FILE* output) {
 }
 
 void write_bare_pair(const line_window& window, int column, FILE* output) {
-    std::putc('\n', output);
+    putc_unlocked('\n', output);
     write_set_line(window.name_line, column, output);
     write_set_line(window.line_one, column, output);
 }

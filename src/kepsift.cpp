@@ -123,13 +123,17 @@ int read_line(input_line& line, FILE* stream) {
     while (byte == '\n' || byte == '\r');
 
     // getc returns EOF only when the end-of-file or error indicator is set;
-    // a data byte 255 comes back as 255.
+    // a data byte 255 comes back as 255.  Storing through a pointer that
+    // aliases nothing lets the compiler keep the stream's buffer pointers in
+    // registers across the stores.
+    char* __restrict stored = line.chars;
     int length = 0;
-    while (byte != EOF && byte != '\n' && byte != '\r') {
-        // Bytes past the capacity are read and dropped up to the line end.
-        if (length < LINE_CAPACITY) line.chars[length++] = static_cast<char>(byte);
+    while (byte != EOF && byte != '\n' && byte != '\r' && length < LINE_CAPACITY) {
+        stored[length++] = static_cast<char>(byte);
         byte = getc_unlocked(stream);
     }
+    // Bytes past the capacity are read and dropped up to the line end.
+    while (byte != EOF && byte != '\n' && byte != '\r') byte = getc_unlocked(stream);
     line.length = length;
     return length;
 }
