@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Runs every example command of the manual as written, from a copy of the
+# source tree's examples, with the built kepsift first on the PATH.
+#   manual_examples.sh MANUAL PROGRAM_FOLDER SOURCE_FOLDER
+set -euo pipefail
+manual=$1 program_folder=$2 source_folder=$3
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp -r "$source_folder/examples" "$work/"
+cd "$work"
+export PATH="$program_folder:$PATH"
+
+ran=0
+while IFS= read -r command; do
+  echo "\$ $command"
+  if ! output=$(bash -o pipefail -c "$command" 2>&1); then
+    echo "$output"
+    echo "FAILED: the example above did not succeed"
+    exit 1
+  fi
+  if [ -z "$output" ]; then
+    echo "FAILED: the example above printed nothing"
+    exit 1
+  fi
+  printf '%s\n' "$output" | sed 's/^/    /'
+  ran=$((ran + 1))
+done < <(sed -n 's/^\.Dl \$ //p' "$manual")
+
+if [ "$ran" -lt 4 ]; then
+  echo "FAILED: found $ran examples in $manual, expected at least 4"
+  exit 1
+fi
+echo "$ran examples ran"
