@@ -187,8 +187,12 @@ column_sums sums_of(const char* columns) {
 // holds '2' (the quick test) and passes(column) holds.
 template <typename Check>
 int leftmost_column(const input_line& first, const input_line& second, int last, Check passes) {
-    for (int column = 0; column <= last; ++column)
-        if (first.chars[column] == '1' && second.chars[column] == '2' && passes(column)) return column;
+    for (int column = 0; column <= last; ++column) {
+        const void* one = std::memchr(first.chars + column, '1', static_cast<std::size_t>(last - column + 1));
+        if (one == nullptr) break;
+        column = static_cast<int>(static_cast<const char*>(one) - first.chars);
+        if (second.chars[column] == '2' && passes(column)) return column;
+    }
     return NO_COLUMN;
 }
 

@@ -115,25 +115,54 @@ int close_streams(FILE* input, FILE* output, int read_error) {
 
 } // namespace
 
+namespace {
+
+bool is_line_end(int byte) { return byte == '\n' || byte == '\r'; }
+
+// Stores the bytes of the current line that the stream's buffer already
+// holds, one at a time, up to a line end, the end of the buffer or room
+// bytes, and advances the stream past them.  Returns how many it stored.
+//
+// This is what getc_unlocked does byte by byte, without its test for an
+// empty buffer on every byte: glibc's buffer pointers are public fields
+// that its own getc_unlocked macro reads.  Elsewhere nothing is taken here
+// and getc_unlocked reads every byte.
+int take_buffered(FILE* stream, char* __restrict chars, int room) {
+#ifdef __GLIBC__
+    const char* next = stream->_IO_read_ptr;
+    const char* const buffered_end = stream->_IO_read_end;
+    const char* const stop = buffered_end - next > room ? next + room : buffered_end;
+    const char* const first = next;
+    while (next < stop && !is_line_end(static_cast<unsigned char>(*next))) *chars++ = *next++;
+    stream->_IO_read_ptr = const_cast<char*>(next);
+    return static_cast<int>(next - first);
+#else
+    (void)stream, (void)chars, (void)room;
+    return 0;
+#endif
+}
+
+} // namespace
+
 int read_line(input_line& line, FILE* stream) {
     int byte = 0;
     // A line end that stopped the previous call, and every empty line after
     // it, is dropped here: this is how CR-LF counts as one line end.
     do byte = getc_unlocked(stream);
-    while (byte == '\n' || byte == '\r');
+    while (is_line_end(byte));
 
     // getc returns EOF only when the end-of-file or error indicator is set;
-    // a data byte 255 comes back as 255.  Storing through a pointer that
-    // aliases nothing lets the compiler keep the stream's buffer pointers in
-    // registers across the stores.
-    char* __restrict stored = line.chars;
+    // a data byte 255 comes back as 255.  Between two getc calls the rest
+    // of the buffer is taken in one run; getc refills the buffer when the
+    // run ends there, and consumes the line end when it ends at one.
     int length = 0;
-    while (byte != EOF && byte != '\n' && byte != '\r' && length < LINE_CAPACITY) {
-        stored[length++] = static_cast<char>(byte);
+    while (byte != EOF && !is_line_end(byte) && length < LINE_CAPACITY) {
+        line.chars[length++] = static_cast<char>(byte);
+        length += take_buffered(stream, line.chars + length, LINE_CAPACITY - length);
         byte = getc_unlocked(stream);
     }
     // Bytes past the capacity are read and dropped up to the line end.
-    while (byte != EOF && byte != '\n' && byte != '\r') byte = getc_unlocked(stream);
+    while (byte != EOF && !is_line_end(byte)) byte = getc_unlocked(stream);
     line.length = length;
     return length;
 }
