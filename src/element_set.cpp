@@ -196,7 +196,12 @@ int leftmost_column(const input_line& first, const input_line& second, int last,
     return NO_COLUMN;
 }
 
-void write_name(const input_line& name_line, int column, FILE* output) {
+// The most bytes of one written set: three lines of at most 69 bytes, each
+// with its LF.  A set is gathered here and written with one call.
+constexpr int MOST_SET_BYTES = 3 * (SET_LINE_WIDTH + 1);
+
+// Puts the trimmed name and its LF at to; returns how many bytes it put.
+int put_name(char* to, const input_line& name_line, int column) {
     const char* name = name_line.chars + column;
     const int available = std::min(SET_LINE_WIDTH, name_line.length - column);
     int length = 0;
@@ -205,16 +210,31 @@ void write_name(const input_line& name_line, int column, FILE* output) {
     while (length < available && name[length] != '\0' && name[length] != '\t' &&
            !(name[length] == ' ' && length + 1 < available && name[length + 1] == ' '))
         ++length;
-    fwrite_unlocked(name, 1, static_cast<std::size_t>(length), output);
-    putc_unlocked('\n', output);
+    std::memcpy(to, name, static_cast<std::size_t>(length));
+    to[length] = '\n';
+    return length + 1;
 }
 
-void write_set_line(const input_line& line, int column, FILE* output) {
-    char scratch[SET_LINE_WIDTH + 1];
-    std::memcpy(scratch, line.chars + column, SET_LINE_WIDTH);
-    normalise_set_line(scratch);
-    scratch[SET_LINE_WIDTH] = '\n';
-    fwrite_unlocked(scratch, 1, sizeof scratch, output);
+// Puts the normalised 69 columns of line from column, and a LF, at to.
+int put_set_line(char* to, const input_line& line, int column) {
+    std::memcpy(to, line.chars + column, SET_LINE_WIDTH);
+    normalise_set_line(to);
+    to[SET_LINE_WIDTH] = '\n';
+    return SET_LINE_WIDTH + 1;
+}
+
+// Writes a set whose name comes from name_line, or an empty name without it.
+void write_lines(const input_line* name_line, const input_line& one, const input_line& two, int column,
+                 FILE* output) {
+    char scratch[MOST_SET_BYTES];
+    int length = 0;
+    if (name_line != nullptr)
+        length = put_name(scratch, *name_line, column);
+    else
+        scratch[length++] = '\n';
+    length += put_set_line(scratch + length, one, column);
+    length += put_set_line(scratch + length, two, column);
+    fwrite_unlocked(scratch, 1, static_cast<std::size_t>(length), output);
 }
 
 } // namespace
@@ -258,13 +278,9 @@ void normalise_set_line(char* copy) {
 }
 
 void write_set(const line_window& window, int column, FILE* output) {
-    write_name(window.name_line, column, output);
-    write_set_line(window.line_one, column, output);
-    write_set_line(window.line_two, column, output);
+    write_lines(&window.name_line, window.line_one, window.line_two, column, output);
 }
 
 void write_bare_pair(const line_window& window, int column, FILE* output) {
-    putc_unlocked('\n', output);
-    write_set_line(window.name_line, column, output);
-    write_set_line(window.line_one, column, output);
+    write_lines(nullptr, window.name_line, window.line_one, column, output);
 }
