@@ -157,6 +157,17 @@ column_sums sums_of(const char* columns) {
     return {static_cast<int>(plain), static_cast<int>(plain + 2 * plus_signs)};
 }
 
+// Copies 69 columns of line 1 or line 2 from from to to, every '+' a space
+// and the check digit rewritten by the plain rule.  A '+' adds nothing to
+// the plain sum, so the sum of the line as read is the sum as written.
+// Reading the source, not the copy, keeps the loop clear of loads that
+// would wait for the stores before them.
+void copy_normalised(char* to, const char* from) {
+    const int plain = sums_of(from).plain;
+    for (int k = 0; k < SUMMED_COLUMNS; ++k) to[k] = from[k] == '+' ? ' ' : from[k];
+    to[SUMMED_COLUMNS] = static_cast<char>('0' + plain % 10);
+}
+
 [[noreturn]] void template_fault() {
     std::fputs("Fatal error: bad case.\n", stderr);
     std::fflush(nullptr);
@@ -206,34 +217,52 @@ int put_name(char* to, const input_line& name_line, int column) {
     const int available = std::min(SET_LINE_WIDTH, name_line.length - column);
     int length = 0;
     // The name ends at a NUL or a tab, and where two spaces meet: names in
-    // catalogs are padded with spaces to a fixed width.
+    // catalogs are padded with spaces to a fixed width.  It is copied as it
+    // is scanned; a name is too short for a separate copy to pay.
     while (length < available && name[length] != '\0' && name[length] != '\t' &&
-           !(name[length] == ' ' && length + 1 < available && name[length + 1] == ' '))
+           !(name[length] == ' ' && length + 1 < available && name[length + 1] == ' ')) {
+        to[length] = name[length];
         ++length;
-    std::memcpy(to, name, static_cast<std::size_t>(length));
+    }
     to[length] = '\n';
     return length + 1;
 }
 
 // Puts the normalised 69 columns of line from column, and a LF, at to.
 int put_set_line(char* to, const input_line& line, int column) {
-    std::memcpy(to, line.chars + column, SET_LINE_WIDTH);
-    normalise_set_line(to);
+    copy_normalised(to, line.chars + column);
     to[SET_LINE_WIDTH] = '\n';
     return SET_LINE_WIDTH + 1;
 }
 
-// Writes a set whose name comes from name_line, or an empty name without it.
-void write_lines(const input_line* name_line, const input_line& one, const input_line& two, int column,
-                 FILE* output) {
-    char scratch[MOST_SET_BYTES];
+// Puts a set whose name comes from name_line, or an empty name without it,
+// at to; returns how many bytes it put.
+int put_set(char* to, const input_line* name_line, const input_line& one, const input_line& two, int column) {
     int length = 0;
     if (name_line != nullptr)
-        length = put_name(scratch, *name_line, column);
+        length = put_name(to, *name_line, column);
     else
-        scratch[length++] = '\n';
-    length += put_set_line(scratch + length, one, column);
-    length += put_set_line(scratch + length, two, column);
+        to[length++] = '\n';
+    length += put_set_line(to + length, one, column);
+    length += put_set_line(to + length, two, column);
+    return length;
+}
+
+// Writes the set.  When the stream's buffer has room, the set is put there
+// directly, as putc_unlocked would put it byte by byte: glibc's buffer
+// pointers are public fields that its own putc_unlocked macro uses.
+// Otherwise, and elsewhere, it is gathered in a scratch buffer and written
+// with one call, which also flushes the buffer when it is full.
+void write_lines(const input_line* name_line, const input_line& one, const input_line& two, int column,
+                 FILE* output) {
+#ifdef __GLIBC__
+    if (output->_IO_write_end - output->_IO_write_ptr >= MOST_SET_BYTES) {
+        output->_IO_write_ptr += put_set(output->_IO_write_ptr, name_line, one, two, column);
+        return;
+    }
+#endif
+    char scratch[MOST_SET_BYTES];
+    const int length = put_set(scratch, name_line, one, two, column);
     fwrite_unlocked(scratch, 1, static_cast<std::size_t>(length), output);
 }
 
@@ -270,12 +299,7 @@ int find_bare_pair(const line_window& window) {
     });
 }
 
-void normalise_set_line(char* copy) {
-    // A '+' adds nothing to the plain sum, so the sum is the same before and
-    // after the plus signs become spaces.
-    for (int k = 0; k < SUMMED_COLUMNS; ++k) copy[k] = copy[k] == '+' ? ' ' : copy[k];
-    copy[SUMMED_COLUMNS] = static_cast<char>('0' + sums_of(copy).plain % 10);
-}
+void normalise_set_line(char* copy) { copy_normalised(copy, copy); }
 
 void write_set(const line_window& window, int column, FILE* output) {
     write_lines(&window.name_line, window.line_one, window.line_two, column, output);
