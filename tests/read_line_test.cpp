@@ -8,9 +8,11 @@
 
 namespace {
 
-// Every line read_line yields from input, up to its first 0.
-std::vector<std::string> lines_of(const std::string& input) {
+// Every line read_line yields from input, up to its first 0, through a
+// stream buffer of buffer_size bytes.
+std::vector<std::string> lines_of(const std::string& input, std::size_t buffer_size) {
     FILE* stream = test::open_input(input);
+    std::setvbuf(stream, nullptr, _IOFBF, buffer_size);
     std::vector<std::string> lines;
     input_line line{};
     while (read_line(line, stream) > 0) lines.emplace_back(line.chars, static_cast<std::size_t>(line.length));
@@ -43,10 +45,25 @@ TEST(ReadLine, SplitsAtEveryKindOfLineEndAndDropsEmptyLines) {
          capacity_line + "bcdef\r\nnext\n",
          {capacity_line, "next"}},
         {"a long line at the end of input", "x\n" + capacity_line + "tail", {"x", capacity_line}},
+        {"one short of the capacity", capacity_line.substr(1) + "\r\n", {capacity_line.substr(1)}},
+        {"lines of every length to 40", [] {
+             std::string text;
+             for (int length = 1; length <= 40; ++length) text += std::string(static_cast<std::size_t>(length), 'x') + "\r\n";
+             return text;
+         }(),
+         [] {
+             std::vector<std::string> lines;
+             for (int length = 1; length <= 40; ++length) lines.emplace_back(static_cast<std::size_t>(length), 'x');
+             return lines;
+         }()},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(lines_of(c.input), c.lines);
+    // Small buffers put a buffer's end at every place in a line: inside a
+    // CR-LF, on the last byte before a line end, inside a long line.
+    for (const std::size_t buffer_size : {1, 2, 3, 7, 16, 17, 100, STREAM_BUFFER_SIZE}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + ", buffer of " + std::to_string(buffer_size));
+            EXPECT_EQ(lines_of(c.input, buffer_size), c.lines);
+        }
     }
 }
 

@@ -93,6 +93,20 @@ TEST(Sift, KeepsEveryBarePairWhole) {
     }
 }
 
+TEST(Sift, FindsEverySetAcrossManyStreamBuffers) {
+    // Sets at shifting prefixes, so that buffer ends fall everywhere in them.
+    std::string input;
+    std::string expected;
+    for (int copy = 0; copy < 500; ++copy) {
+        input += as_input(copy % 2 ? ORBITER : KESTREL, std::string(static_cast<std::size_t>(copy % 7), ' '),
+                          copy % 3 ? "\n" : "\r\n");
+        expected += written(copy % 2 ? ORBITER : KESTREL);
+    }
+    std::int64_t sets = -1;
+    EXPECT_EQ(test::sift_text(input, &sets), expected);
+    EXPECT_EQ(sets, 500);
+}
+
 TEST(Sift, OutputFiltersToItself) {
     const std::string output =
         test::sift_text(pair_of(ORBITER) + as_input(LANTERN, "> ") + as_input(GANNET, "", "\r\n"));
