@@ -20,13 +20,24 @@ std::string pair_of(const test::element_set& set, const std::string& prefix = ""
     return prefix + set.line_one + "\n" + prefix + set.line_two + "\n";
 }
 
+struct SiftCase {
+    const char* name;
+    std::string input;
+    std::string output;
+    std::int64_t sets;
+};
+
+template <std::size_t Count> void expect_sifted(const SiftCase (&cases)[Count]) {
+    for (const SiftCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::int64_t sets = -1;
+        EXPECT_EQ(test::sift_text(c.input, &sets), c.output);
+        EXPECT_EQ(sets, c.sets);
+    }
+}
+
 TEST(Sift, WritesEverySetInInputOrder) {
-    struct Case {
-        const char* name;
-        std::string input;
-        std::string output;
-        std::int64_t sets;
-    } cases[] = {
+    const SiftCase cases[] = {
         {"empty input", "", "", 0},
         {"fewer than three lines", "one\ntwo\n", "", 0},
         {"one set", as_input(ORBITER), written(ORBITER), 1},
@@ -52,21 +63,11 @@ TEST(Sift, WritesEverySetInInputOrder) {
          as_input(ORBITER) + KESTREL.line_one + "\n" + KESTREL.line_two + "\n", written(ORBITER) + written_bare(KESTREL),
          2},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        std::int64_t sets = -1;
-        EXPECT_EQ(test::sift_text(c.input, &sets), c.output);
-        EXPECT_EQ(sets, c.sets);
-    }
+    expect_sifted(cases);
 }
 
 TEST(Sift, KeepsEveryBarePairWhole) {
-    struct Case {
-        const char* name;
-        std::string input;
-        std::string output;
-        std::int64_t sets;
-    } cases[] = {
+    const SiftCase cases[] = {
         {"a single pair", pair_of(ORBITER), written_bare(ORBITER), 1},
         {"odd number of pairs", pair_of(ORBITER) + pair_of(KESTREL) + pair_of(GANNET),
          written_bare(ORBITER) + written_bare(KESTREL) + written_bare(GANNET), 3},
@@ -85,12 +86,7 @@ TEST(Sift, KeepsEveryBarePairWhole) {
          written_bare(ORBITER) + "junk\n" + KESTREL.line_one + "\n" + KESTREL.line_two + "\n", 2},
         {"the last pair after a slide", "\tnote\n" + pair_of(GANNET), written_bare(GANNET), 1},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        std::int64_t sets = -1;
-        EXPECT_EQ(test::sift_text(c.input, &sets), c.output);
-        EXPECT_EQ(sets, c.sets);
-    }
+    expect_sifted(cases);
 }
 
 TEST(Sift, FindsEverySetAcrossManyStreamBuffers) {
