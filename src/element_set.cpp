@@ -8,11 +8,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 #include "kepsift.h"
+
+#ifdef KEPSIFT_SSE2
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -143,7 +144,7 @@ constexpr int SUMMED_COLUMNS = SET_LINE_WIDTH - 1;
 
 // Each digit adds its value and each '-' adds 1, over columns 1 to 68.
 int plain_sum(const char* columns) {
-#ifdef __SSE2__
+#ifdef KEPSIFT_SSE2
     // Sixteen columns at a time: each byte becomes what it adds, and psadbw
     // adds up sixteen of those.  The last step loads columns 53 to 68 and
     // keeps only 65 to 68, which no earlier step took.
@@ -217,7 +218,7 @@ void copy_normalised(char* to, const char* from) {
 // holds '2' (the quick test) and passes(column) holds.
 template <typename Check>
 int leftmost_column(const input_line& first, const input_line& second, int last, Check passes) {
-#ifdef __SSE2__
+#ifdef KEPSIFT_SSE2
     // The quick test sixteen columns at a time; the bits of candidates are
     // then tried from the lowest.  A load may reach past a line's length,
     // never past its storage: last + 16 stays below LINE_CAPACITY.
@@ -294,7 +295,7 @@ int put_set(char* to, const input_line* name_line, const input_line& one, const 
 // with one call, which also flushes the buffer when it is full.
 void write_lines(const input_line* name_line, const input_line& one, const input_line& two, int column,
                  FILE* output) {
-#ifdef __GLIBC__
+#ifdef KEPSIFT_STREAM_BUFFERS
     if (output->_IO_write_end - output->_IO_write_ptr >= MOST_SET_BYTES) {
         output->_IO_write_ptr += put_set(output->_IO_write_ptr, name_line, one, two, column);
         return;
@@ -302,7 +303,7 @@ void write_lines(const input_line* name_line, const input_line& one, const input
 #endif
     char scratch[MOST_SET_BYTES];
     const int length = put_set(scratch, name_line, one, two, column);
-    fwrite_unlocked(scratch, 1, static_cast<std::size_t>(length), output);
+    std::fwrite(scratch, 1, static_cast<std::size_t>(length), output);
 }
 
 } // namespace

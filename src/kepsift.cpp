@@ -10,11 +10,12 @@
 
 #include <sys/stat.h>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 #include "kepsift.h"
+
+#ifdef KEPSIFT_SSE2
+#include <emmintrin.h>
+#endif
 
 #ifndef KEPSIFT_VERSION
 #error "the build defines KEPSIFT_VERSION"
@@ -117,10 +118,6 @@ int close_streams(FILE* input, FILE* output, int read_error) {
     return status;
 }
 
-} // namespace
-
-namespace {
-
 bool is_line_end(int byte) { return byte == '\n' || byte == '\r'; }
 
 // Stores the bytes of the current line that the stream's buffer already
@@ -132,12 +129,12 @@ bool is_line_end(int byte) { return byte == '\n' || byte == '\r'; }
 // public fields that its own getc_unlocked macro uses.  Elsewhere nothing
 // is taken here and getc_unlocked reads every byte.
 int take_buffered(FILE* stream, char* __restrict chars, int room) {
-#ifdef __GLIBC__
+#ifdef KEPSIFT_STREAM_BUFFERS
     const char* next = stream->_IO_read_ptr;
     const char* const buffered_end = stream->_IO_read_end;
     const char* const stop = buffered_end - next > room ? next + room : buffered_end;
     const char* const first = next;
-#ifdef __SSE2__
+#ifdef KEPSIFT_SSE2
     // Sixteen bytes at a time: they are stored whole, and the line is cut
     // at the first line end among them.  Bytes stored past that lie beyond
     // the line's length, within the room the caller gave.

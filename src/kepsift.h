@@ -9,6 +9,17 @@
 #include <cstdint>
 #include <cstdio>
 
+// The fast paths take bytes straight from glibc's stream buffers, through
+// the public fields its own getc_unlocked and putc_unlocked macros use, and
+// scan sixteen bytes at a time with SSE2.  A build with KEPSIFT_PORTABLE
+// uses neither, as on any other system, and writes the same bytes.
+#if defined(__GLIBC__) && !defined(KEPSIFT_PORTABLE)
+#define KEPSIFT_STREAM_BUFFERS 1
+#endif
+#if defined(__SSE2__) && !defined(KEPSIFT_PORTABLE)
+#define KEPSIFT_SSE2 1
+#endif
+
 // The longest input line kept; bytes beyond it are dropped up to the line end.
 inline constexpr int LINE_CAPACITY = 1024;
 
