@@ -13,7 +13,7 @@ namespace {
 // A small generator of our own, so the bytes do not depend on the standard
 // library's distributions.
 class random_source {
-public:
+  public:
     explicit random_source(std::uint64_t seed) : state_(seed) {}
     std::uint64_t next() {
         state_ += 0x9E3779B97F4A7C15ULL;
@@ -25,13 +25,14 @@ public:
     int below(int bound) { return static_cast<int>(next() % static_cast<std::uint64_t>(bound)); }
     bool chance(int percent) { return below(100) < percent; }
 
-private:
+  private:
     std::uint64_t state_;
 };
 
-const char* const WORDS[] = {"ORBITER", "KESTREL", "LANTERN", "GANNET", "HERON", "SPARROW", "DEB", "R/B",
-                             "the", "pass", "tonight", "elements", "station", "tracking", "window", "clear",
-                             "orbit", "decay", "sent", "below", "update", "from", "desk", "with"};
+const char* const WORDS[] = {"ORBITER", "KESTREL",  "LANTERN", "GANNET", "HERON",   "SPARROW",
+                             "DEB",     "R/B",      "the",     "pass",   "tonight", "elements",
+                             "station", "tracking", "window",  "clear",  "orbit",   "decay",
+                             "sent",    "below",    "update",  "from",   "desk",    "with"};
 constexpr int WORD_COUNT = sizeof WORDS / sizeof WORDS[0];
 
 std::string digits(random_source& random, int count) {
@@ -62,15 +63,15 @@ element_set make_set(random_source& random) {
     set.name = std::string(WORDS[random.below(8)]) + " " + std::to_string(random.below(500));
     if (random.chance(30)) set.name += std::string(" ") + WORDS[6 + random.below(2)];
     const std::string number = digits(random, 5);
-    set.one = "1 " + number + "U " + digits(random, 5) + "A   " + digits(random, 5) + "." + digits(random, 8) +
-              " " + sign(random) + "." + digits(random, 8) + " " + sign(random) + digits(random, 5) + "-" +
-              digits(random, 1) + " " + sign(random) + digits(random, 5) + "-" + digits(random, 1) + " 0 " +
-              " " + digits(random, 3);
+    set.one = "1 " + number + "U " + digits(random, 5) + "A   " + digits(random, 5) + "." +
+              digits(random, 8) + " " + sign(random) + "." + digits(random, 8) + " " + sign(random) +
+              digits(random, 5) + "-" + digits(random, 1) + " " + sign(random) + digits(random, 5) + "-" +
+              digits(random, 1) + " 0 " + " " + digits(random, 3);
     set.one += check_digit(set.one);
-    set.two = "2 " + number + " " + digits(random, 3) + "." + digits(random, 4) + " " + digits(random, 3) + "." +
-              digits(random, 4) + " " + digits(random, 7) + " " + digits(random, 3) + "." + digits(random, 4) + " " +
-              digits(random, 3) + "." + digits(random, 4) + " " + digits(random, 2) + "." + digits(random, 8) +
-              digits(random, 5);
+    set.two = "2 " + number + " " + digits(random, 3) + "." + digits(random, 4) + " " + digits(random, 3) +
+              "." + digits(random, 4) + " " + digits(random, 7) + " " + digits(random, 3) + "." +
+              digits(random, 4) + " " + digits(random, 3) + "." + digits(random, 4) + " " +
+              digits(random, 2) + "." + digits(random, 8) + digits(random, 5);
     set.two += check_digit(set.two);
     return set;
 }
@@ -108,7 +109,7 @@ std::string block(const std::string& kind, random_source& random) {
         std::string second_prefix = prefix;
         switch (random.below(8)) {
         case 0: one[68] = static_cast<char>('0' + (one[68] - '0' + 1) % 10); break; // bad check digit
-        case 1: second_prefix += " "; break;                                       // shifted column
+        case 1: second_prefix += " "; break;                                        // shifted column
         case 2: two += "   extra text after the set"; break;
         default: break;
         }

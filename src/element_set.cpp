@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 
-
 #include "kepsift.h"
 
 #ifdef KEPSIFT_SSE2
@@ -160,10 +159,10 @@ int plain_sum(const char* columns) {
         return _mm_loadu_si128(reinterpret_cast<const __m128i*>(columns + from));
     };
     const __m128i last_four = _mm_set_epi32(-1, 0, 0, 0);
-    const __m128i sum = _mm_add_epi8(
-        _mm_add_epi8(adds(load(0)), adds(load(STEP))),
-        _mm_add_epi8(_mm_add_epi8(adds(load(2 * STEP)), adds(load(3 * STEP))),
-                     _mm_and_si128(adds(load(SUMMED_COLUMNS - STEP)), last_four)));
+    const __m128i sum =
+        _mm_add_epi8(_mm_add_epi8(adds(load(0)), adds(load(STEP))),
+                     _mm_add_epi8(_mm_add_epi8(adds(load(2 * STEP)), adds(load(3 * STEP))),
+                                  _mm_and_si128(adds(load(SUMMED_COLUMNS - STEP)), last_four)));
     // Each byte of sum is at most 5 * 9, so the byte additions cannot carry.
     const __m128i halves = _mm_sad_epu8(sum, _mm_setzero_si128());
     return _mm_cvtsi128_si32(halves) + _mm_cvtsi128_si32(_mm_unpackhi_epi64(halves, halves));
@@ -225,10 +224,10 @@ int leftmost_column(const input_line& first, const input_line& second, int last,
     constexpr int STEP = 16;
     static_assert(STEP <= SET_LINE_WIDTH, "last is at most LINE_CAPACITY - SET_LINE_WIDTH");
     for (int from = 0; from <= last; from += STEP) {
-        const __m128i ones = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(first.chars + from)),
-                                            _mm_set1_epi8('1'));
-        const __m128i twos = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(second.chars + from)),
-                                            _mm_set1_epi8('2'));
+        const __m128i ones = _mm_cmpeq_epi8(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(first.chars + from)), _mm_set1_epi8('1'));
+        const __m128i twos = _mm_cmpeq_epi8(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(second.chars + from)), _mm_set1_epi8('2'));
         auto candidates = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(ones, twos)));
         if (last - from < STEP - 1) candidates &= (1U << (last - from + 1)) - 1;
         for (; candidates != 0; candidates &= candidates - 1) {
@@ -248,7 +247,7 @@ int leftmost_column(const input_line& first, const input_line& second, int last,
 }
 
 // The most bytes of one written set: three lines of at most 69 bytes, each
-// with its LF.  A set is gathered here and written with one call.
+// with its LF.
 constexpr int MOST_SET_BYTES = 3 * (SET_LINE_WIDTH + 1);
 
 // Puts the trimmed name and its LF at to; returns how many bytes it put.

@@ -10,7 +10,6 @@
 
 #include <sys/stat.h>
 
-
 #include "kepsift.h"
 
 #ifdef KEPSIFT_SSE2
@@ -142,8 +141,8 @@ int take_buffered(FILE* stream, char* __restrict chars, int room) {
     while (stop - next >= STEP) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(next));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(chars), bytes);
-        const int line_ends = _mm_movemask_epi8(
-            _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r'))));
+        const int line_ends = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')),
+                                                             _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r'))));
         if (line_ends != 0) {
             next += __builtin_ctz(static_cast<unsigned>(line_ends));
             stream->_IO_read_ptr = const_cast<char*>(next);

@@ -139,16 +139,23 @@ TEST(Command, RefusesBadArgumentsWithUsage) {
     } cases[] = {
         {"three arguments", {input, dir.path("second"), dir.path("third")}, ""},
         {"missing input", {missing}, "Could not open file " + missing + ": No such file or directory\n"},
-        {"missing input with output", {missing, dir.path("second")},
+        {"missing input with output",
+         {missing, dir.path("second")},
          "Could not open file " + missing + ": No such file or directory\n"},
-        {"output in a missing folder", {input, dir.path("nofolder/out")},
+        {"output in a missing folder",
+         {input, dir.path("nofolder/out")},
          "Could not open output file " + dir.path("nofolder/out") + ": No such file or directory\n"},
-        {"same file twice", {input, input}, "Could not open output file " + input + ": it is the input file\n"},
-        {"same file by a symbolic link", {input, dir.path("symlink")},
-         "Could not open output file " + dir.path("symlink") + ": it is the input file\n"},
-        {"same file by a hard link", {dir.path("hardlink"), input},
+        {"same file twice",
+         {input, input},
          "Could not open output file " + input + ": it is the input file\n"},
-        {"same file by another path", {input, dir.path("./in")},
+        {"same file by a symbolic link",
+         {input, dir.path("symlink")},
+         "Could not open output file " + dir.path("symlink") + ": it is the input file\n"},
+        {"same file by a hard link",
+         {dir.path("hardlink"), input},
+         "Could not open output file " + input + ": it is the input file\n"},
+        {"same file by another path",
+         {input, dir.path("./in")},
          "Could not open output file " + dir.path("./in") + ": it is the input file\n"},
     };
     for (const Case& c : cases) {
@@ -178,11 +185,17 @@ TEST(Command, ReportsStreamErrorsAfterTheCount) {
         std::string stdin_path;
         std::string err;
     } cases[] = {
-        {"small output to a full device", {dir.path("one"), "/dev/full"}, "/dev/null",
+        {"small output to a full device",
+         {dir.path("one"), "/dev/full"},
+         "/dev/null",
          "Found 1 element set.\nError closing output file: No space left on device\n"},
-        {"large output to a full device", {dir.path("many"), "/dev/full"}, "/dev/null",
+        {"large output to a full device",
+         {dir.path("many"), "/dev/full"},
+         "/dev/null",
          "Found 100 element sets.\nError writing output file: No space left on device\n"},
-        {"a directory as the input file", {dir.path(".")}, "/dev/null",
+        {"a directory as the input file",
+         {dir.path(".")},
+         "/dev/null",
          "No element sets found.\nError reading input file: Is a directory\n"},
         {"a directory as standard input", {}, dir.path("."), "Error reading input file: Is a directory\n"},
     };
@@ -245,7 +258,8 @@ TEST(Command, ReadErrorPartWayKeepsTheSetsFound) {
     ASSERT_TRUE(WIFEXITED(wait_status));
     EXPECT_EQ(WEXITSTATUS(wait_status), 1);
     EXPECT_EQ(test::read_file(dir.path("out")), written(ORBITER) + written(KESTREL));
-    EXPECT_EQ(test::read_file(dir.path("err")), "Found 2 element sets.\nError reading input file: Input/output error\n");
+    EXPECT_EQ(test::read_file(dir.path("err")),
+              "Found 2 element sets.\nError reading input file: Input/output error\n");
 }
 
 } // namespace

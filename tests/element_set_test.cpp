@@ -54,8 +54,8 @@ TEST(CheckSetAt, EveryByteInEveryColumnIsClassedAsTheLayoutSays) {
 
 TEST(CheckSetAt, NameColumnTakesPrintableBytesOnly) {
     for (int byte = 0; byte < 256; ++byte) {
-        const line_window window = make_window(std::string(1, static_cast<char>(byte)) + "NAME",
-                                               ORBITER.line_one, ORBITER.line_two);
+        const line_window window =
+            make_window(std::string(1, static_cast<char>(byte)) + "NAME", ORBITER.line_one, ORBITER.line_two);
         EXPECT_EQ(check_set_at(window, 0), byte >= 32 && byte <= 126) << "byte " << byte;
     }
 }
@@ -118,8 +118,8 @@ TEST(FindSet, YieldsTheLeftmostColumnOfAValidSet) {
          make_window(GANNET.name, with_check_digit(plus_second_derivative), GANNET.line_two), 0},
         {"'-' in column 44", make_window(GANNET.name, with_check_digit(dash_in_44), GANNET.line_two),
          NO_COLUMN},
-        {"letter in line 2's catalogue number", make_window(ORBITER.name, one, with_check_digit(lettered_two)),
-         0},
+        {"letter in line 2's catalogue number",
+         make_window(ORBITER.name, one, with_check_digit(lettered_two)), 0},
         {"spaces in both catalogue numbers",
          make_window(ORBITER.name, with_check_digit(padded_one), with_check_digit(padded_two)), 0},
         {"catalogue numbers that differ", make_window(ORBITER.name, one, KESTREL.line_two), 0},

@@ -46,14 +46,17 @@ TEST(ReadLine, SplitsAtEveryKindOfLineEndAndDropsEmptyLines) {
          {capacity_line, "next"}},
         {"a long line at the end of input", "x\n" + capacity_line + "tail", {"x", capacity_line}},
         {"one short of the capacity", capacity_line.substr(1) + "\r\n", {capacity_line.substr(1)}},
-        {"lines of every length to 40", [] {
+        {"lines of every length to 40",
+         [] {
              std::string text;
-             for (int length = 1; length <= 40; ++length) text += std::string(static_cast<std::size_t>(length), 'x') + "\r\n";
+             for (int length = 1; length <= 40; ++length)
+                 text += std::string(static_cast<std::size_t>(length), 'x') + "\r\n";
              return text;
          }(),
          [] {
              std::vector<std::string> lines;
-             for (int length = 1; length <= 40; ++length) lines.emplace_back(static_cast<std::size_t>(length), 'x');
+             for (int length = 1; length <= 40; ++length)
+                 lines.emplace_back(static_cast<std::size_t>(length), 'x');
              return lines;
          }()},
     };

@@ -86,14 +86,14 @@ bool file_exists(const std::string& path);
 
 // A fresh directory, removed with everything in it when this goes.
 class temporary_directory {
-public:
+  public:
     temporary_directory();
     ~temporary_directory();
     temporary_directory(const temporary_directory&) = delete;
     temporary_directory& operator=(const temporary_directory&) = delete;
     std::string path(const std::string& name) const { return root_ + "/" + name; }
 
-private:
+  private:
     std::string root_;
 };
 
