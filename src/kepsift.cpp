@@ -188,35 +188,32 @@ int read_line(input_line& line, FILE* stream) {
 
 std::int64_t sift(FILE* input, FILE* output) {
     std::int64_t sets_found = 0;
+    // Writes the bare pair in name_line and line_one, if they hold one.
+    const auto take_bare_pair = [&] {
+        const int column = find_bare_pair(window);
+        if (column == NO_COLUMN) return false;
+        write_bare_pair(window, column, output);
+        ++sets_found;
+        return true;
+    };
     int lines_held = refill_window(input);
     while (lines_held == WINDOW_LINES) {
-        int column = find_set(window);
+        const int column = find_set(window);
         if (column != NO_COLUMN) {
             write_set(window, column, output);
             ++sets_found;
             // The lines of a written set never take part in another set.
             lines_held = refill_window(input);
-            continue;
-        }
-        column = find_bare_pair(window);
-        if (column != NO_COLUMN) {
-            write_bare_pair(window, column, output);
-            ++sets_found;
+        } else if (take_bare_pair()) {
             copy_line(window.name_line, window.line_two);
             lines_held = fill_window_from(1, input);
-            continue;
+        } else {
+            slide_window();
+            lines_held = fill_window_from(2, input);
         }
-        slide_window();
-        lines_held = fill_window_from(2, input);
     }
     // A file of bare pairs ends with its last pair alone in the window.
-    if (lines_held == 2) {
-        const int column = find_bare_pair(window);
-        if (column != NO_COLUMN) {
-            write_bare_pair(window, column, output);
-            ++sets_found;
-        }
-    }
+    if (lines_held == 2) take_bare_pair();
     return sets_found;
 }
 
