@@ -35,7 +35,7 @@ sifted sift_bytes(const void* data, std::size_t size) {
     FILE* output = open_memstream(&buffer, &length);
     require(input != nullptr && output != nullptr, "memory streams open");
 
-    const std::int64_t sets_found = sift(input, output);
+    const std::int64_t sets_found = sift(input, output).sets_found;
     require(std::feof(input) && !std::ferror(input), "the input is read to its end");
     std::fclose(input);
     require(std::fclose(output) == 0, "the output closes");

@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "kepsift.h"
 
@@ -27,6 +29,10 @@ constexpr int WINDOW_LINES = 3;
 // The one window of the run.  It lives as long as the process, so the
 // program allocates nothing of its own.
 line_window window;
+
+// The streams' buffers, for the same reason.
+char input_buffer[STREAM_BUFFER_SIZE];
+char output_buffer[STREAM_BUFFER_SIZE];
 
 input_line& window_slot(int slot) {
     input_line* const slots[WINDOW_LINES] = {&window.name_line, &window.line_one, &window.line_two};
@@ -94,6 +100,23 @@ bool is_input_file(FILE* input, const char* path) {
            input_status.st_dev == output_status.st_dev && input_status.st_ino == output_status.st_ino;
 }
 
+// A standard descriptor that was closed before the start would be the next
+// one open() hands out, and a named file opened on descriptor 2 would take
+// the messages into the data.  Each closed one is held on /dev/null, open
+// in the direction its stream is not used in, so that using it still fails
+// with EBADF as a closed descriptor would.
+bool hold_closed_standard_descriptors() {
+    const int unusable_direction[] = {O_WRONLY, O_RDONLY, O_RDONLY};
+    for (int descriptor = STDIN_FILENO; descriptor <= STDERR_FILENO; ++descriptor) {
+        if (fcntl(descriptor, F_GETFD) != -1 || errno != EBADF) continue;
+        const int held = open("/dev/null", unusable_direction[descriptor]);
+        if (held == descriptor) continue;
+        if (held != -1) close(held);
+        return false;
+    }
+    return true;
+}
+
 void report_count(std::int64_t sets_found) {
     if (sets_found == 0)
         std::fputs("No element sets found.\n", stderr);
@@ -105,19 +128,21 @@ void report_count(std::int64_t sets_found) {
 
 // Every check runs and both streams are closed, so what the output holds is
 // flushed whatever failed; only the first failure is reported.
-int close_streams(FILE* input, FILE* output, int read_error) {
+int close_streams(FILE* input, FILE* output, const sift_result& result) {
     int status = EXIT_SUCCESS;
-    if (std::ferror(input)) status = report_failure(read_error, "Error reading input file");
+    if (std::ferror(input)) status = report_failure(result.read_error, "Error reading input file");
     if (std::fclose(input) != 0 && status == EXIT_SUCCESS)
         status = report_failure(errno, "Error closing input file");
     if (std::ferror(output) && status == EXIT_SUCCESS)
-        status = report_failure(errno, "Error writing output file");
+        status = report_failure(result.write_error, "Error writing output file");
     if (std::fclose(output) != 0 && status == EXIT_SUCCESS)
         status = report_failure(errno, "Error closing output file");
     return status;
 }
 
 bool is_line_end(int byte) { return byte == '\n' || byte == '\r'; }
+
+bool stream_has_stopped(FILE* stream) { return std::feof(stream) || std::ferror(stream); }
 
 // Stores the bytes of the current line that the stream's buffer already
 // holds, up to a line end, the end of the buffer or room bytes, and
@@ -164,6 +189,13 @@ int take_buffered(FILE* stream, char* __restrict chars, int room) {
 } // namespace
 
 int read_line(input_line& line, FILE* stream) {
+    // Once the stream has met its end or an error, no further line comes
+    // from it: glibc's getc would read again after an error, and a line cut
+    // by a failed read would arrive as two.
+    if (stream_has_stopped(stream)) {
+        line.length = 0;
+        return 0;
+    }
     int byte = 0;
     // A line end that stopped the previous call, and every empty line after
     // it, is dropped here: this is how CR-LF counts as one line end.
@@ -186,22 +218,30 @@ int read_line(input_line& line, FILE* stream) {
     return length;
 }
 
-std::int64_t sift(FILE* input, FILE* output) {
-    std::int64_t sets_found = 0;
+sift_result sift(FILE* input, FILE* output) {
+    sift_result result{0, 0, 0};
+    // After a failed write the stream has dropped what its buffer held, so
+    // anything written later would leave a hole in the output.  Nothing more
+    // is written then: the output stays a clean prefix of what it should be.
+    const auto put = [&](auto write) {
+        ++result.sets_found;
+        if (result.write_error != 0) return;
+        write();
+        if (std::ferror(output)) result.write_error = errno != 0 ? errno : EIO;
+    };
     // Writes the bare pair in name_line and line_one, if they hold one.
     const auto take_bare_pair = [&] {
         const int column = find_bare_pair(window);
         if (column == NO_COLUMN) return false;
-        write_bare_pair(window, column, output);
-        ++sets_found;
+        put([&] { write_bare_pair(window, column, output); });
         return true;
     };
+    errno = 0;
     int lines_held = refill_window(input);
     while (lines_held == WINDOW_LINES) {
         const int column = find_set(window);
         if (column != NO_COLUMN) {
-            write_set(window, column, output);
-            ++sets_found;
+            put([&] { write_set(window, column, output); });
             // The lines of a written set never take part in another set.
             lines_held = refill_window(input);
         } else if (take_bare_pair()) {
@@ -212,24 +252,27 @@ std::int64_t sift(FILE* input, FILE* output) {
             lines_held = fill_window_from(2, input);
         }
     }
+    // Taken now, before a write can change it.
+    if (std::ferror(input)) result.read_error = errno != 0 ? errno : EIO;
     // A file of bare pairs ends with its last pair alone in the window.
     if (lines_held == 2) take_bare_pair();
-    return sets_found;
+    return result;
 }
 
 int run(FILE* input, FILE* output, bool input_is_named) {
     // Full buffering even on a terminal: the output is data for other
     // programs, and a line at a time would cost a system call per line.
-    std::setvbuf(input, nullptr, _IOFBF, STREAM_BUFFER_SIZE);
-    std::setvbuf(output, nullptr, _IOFBF, STREAM_BUFFER_SIZE);
-    const std::int64_t sets_found = sift(input, output);
-    // Taken now, before writing the report can change it.
-    const int read_error = errno;
-    if (input_is_named) report_count(sets_found);
-    return close_streams(input, output, read_error);
+    // The buffers are the program's own storage, so that the size asked for
+    // is the size used: glibc picks the file's block size when it allocates.
+    std::setvbuf(input, input_buffer, _IOFBF, sizeof input_buffer);
+    std::setvbuf(output, output_buffer, _IOFBF, sizeof output_buffer);
+    const sift_result result = sift(input, output);
+    if (input_is_named) report_count(result.sets_found);
+    return close_streams(input, output, result);
 }
 
 int kepsift_main(int argc, char* argv[]) {
+    if (!hold_closed_standard_descriptors()) return report_failure(errno, "Could not open /dev/null");
     if (argc <= 1) return run(stdin, stdout, false);
     if (argc > 3) return usage_failure();
 

@@ -53,9 +53,19 @@ struct line_window {
 // length; 0 means end of input or a read error, told apart by ferror().
 int read_line(input_line& line, FILE* stream);
 
-// Filters input to output and returns the number of sets written.  The
-// streams are neither buffered nor closed here.
-std::int64_t sift(FILE* input, FILE* output);
+// What one pass over the input found, and the system's error numbers of
+// the read and the write that failed, if one did (0 otherwise).
+struct sift_result {
+    std::int64_t sets_found;
+    int read_error;
+    int write_error;
+};
+
+// Filters input to output.  Reading stops at the end of input or at the
+// first read error; after the first write error nothing more is written,
+// but every set found is counted.  The streams are neither buffered nor
+// closed here.
+sift_result sift(FILE* input, FILE* output);
 
 // Buffers both streams, sifts, writes the count report when the input was a
 // named file, then checks and closes both streams.  Returns the exit status.

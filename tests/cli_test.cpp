@@ -263,3 +263,85 @@ TEST(Command, ReadErrorPartWayKeepsTheSetsFound) {
 }
 
 } // namespace
+
+// A named file must never land on a standard descriptor that was closed
+// before the start: with descriptor 2 closed, the report would go into the
+// data.  Every combination of closed descriptors with every form of the
+// command line; a closed stream that the run uses fails as closed.  (Not
+// under valgrind, which cannot start without descriptor 2.)
+TEST(ClosedDescriptors, NeverTakeTheData) {
+    test::temporary_directory dir;
+    const std::string input = dir.path("in");
+    const std::string contents = test::read_file(example("mail.txt"));
+    test::write_file(input, contents);
+    const std::string data = expected("mail.txt");
+    std::string many;
+    for (int copy = 0; copy < 100; ++copy) many += as_input(ORBITER);
+    test::write_file(dir.path("many"), many);
+
+    struct Outcome {
+        int status;
+        std::string standard_output;
+        std::string messages;
+    };
+    const auto run_with_closed = [&](int closed, const std::vector<std::string>& arguments) {
+        const char* const paths[] = {nullptr, "stdout", "stderr"};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        for (int descriptor = 0; descriptor < 3; ++descriptor) {
+            if (closed & (1 << descriptor))
+                posix_spawn_file_actions_addclose(&actions, descriptor);
+            else if (descriptor == 0)
+                posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
+            else
+                posix_spawn_file_actions_addopen(&actions, descriptor, dir.path(paths[descriptor]).c_str(),
+                                                 O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        }
+        const pid_t pid = test::start_kepsift(arguments, &actions);
+        posix_spawn_file_actions_destroy(&actions);
+        int wait_status = 0;
+        waitpid(pid, &wait_status, 0);
+        EXPECT_TRUE(WIFEXITED(wait_status));
+        return Outcome{WEXITSTATUS(wait_status), test::read_file(dir.path("stdout")),
+                       test::read_file(dir.path("stderr"))};
+    };
+
+    const std::vector<std::string> all_arguments{input, dir.path("out")};
+    for (int closed = 1; closed < 8; ++closed) {
+        for (std::size_t count = 0; count <= 2; ++count) {
+            const bool input_closed = closed & 1;
+            const bool output_closed = closed & 2;
+            const bool errors_closed = closed & 4;
+            SCOPED_TRACE("closed descriptors " + std::string(input_closed ? "0 " : "") +
+                         (output_closed ? "1 " : "") + (errors_closed ? "2 " : "") + "with " +
+                         std::to_string(count) + " arguments");
+            for (const char* name : {"stdout", "stderr", "out"}) std::remove(dir.path(name).c_str());
+            const std::vector<std::string> arguments(all_arguments.begin(),
+                                                     all_arguments.begin() + static_cast<long>(count));
+            const Outcome outcome = run_with_closed(closed, arguments);
+
+            const bool reads_closed_input = count == 0 && input_closed;
+            const bool writes_closed_output = count < 2 && output_closed && !reads_closed_input;
+            std::string messages = count > 0 ? "Found 2 element sets.\n" : "";
+            if (reads_closed_input) messages += "Error reading input file: Bad file descriptor\n";
+            if (writes_closed_output) messages += "Error closing output file: Bad file descriptor\n";
+            EXPECT_EQ(outcome.status, reads_closed_input || writes_closed_output ? 1 : 0);
+            if (!errors_closed) {
+                EXPECT_EQ(outcome.messages, messages);
+            }
+            if (!output_closed) {
+                EXPECT_EQ(outcome.standard_output, count < 2 && !reads_closed_input ? data : "");
+            }
+            if (count == 2) {
+                EXPECT_EQ(test::read_file(dir.path("out")), data);
+            }
+            EXPECT_EQ(test::read_file(input), contents);
+        }
+    }
+
+    // More than one buffer of output to a closed standard output fails at
+    // the first write, not only at the close.
+    const Outcome large = run_with_closed(2, {dir.path("many")});
+    EXPECT_EQ(large.status, 1);
+    EXPECT_EQ(large.messages, "Found 100 element sets.\nError writing output file: Bad file descriptor\n");
+}

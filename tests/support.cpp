@@ -42,7 +42,7 @@ std::string sift_text(const std::string& input, std::int64_t* sets_found) {
     std::size_t size = 0;
     FILE* out = open_memstream(&buffer, &size);
     if (in == nullptr || out == nullptr) throw std::runtime_error("cannot open memory streams");
-    const std::int64_t count = sift(in, out);
+    const std::int64_t count = sift(in, out).sets_found;
     std::fclose(in);
     std::fclose(out);
     std::string text(buffer, size);
