@@ -1,0 +1,110 @@
+#!/usr/bin/env bash
+# Makes each read(2), write(2) and close(2) of the built program's two
+# streams fail once, in turn, with strace, and checks what the user gets:
+#   a read fault:  the output and report of the input cut where it hit,
+#                  then "Error reading input file", status 1;
+#   a write fault: a prefix of the right output, whole buffers up to the
+#                  one that failed, then the report and the write error;
+#   a close fault: the whole output, the report and the close error.
+# It also checks that both streams move in blocks of 8192 bytes.
+#   fault_injection.sh PROGRAM SOURCE_FOLDER
+set -euo pipefail
+program=$(realpath "$1") source_folder=$(realpath "$2")
+block=8192
+
+if ! command -v strace >/dev/null; then
+  echo "strace is not installed"
+  # CI installs it; there a missing strace is a failure, not a skip.
+  [ -n "${CI:-}" ] && exit 1
+  exit 77
+fi
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+# Many buffers of every kind of input the examples show.
+for copy in $(seq 40); do cat "$source_folder"/examples/*.txt; done > in.txt
+"$program" in.txt full.out 2> full.err
+report=$(cat full.err)
+
+failures=0
+fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
+
+# The calls the program makes, numbered per call as strace's when= counts
+# them, and which of them use the input's and the output's descriptors.
+strace -o calls.log -e trace=openat,read,write,close -e signal=none "$program" in.txt out.txt 2>/dev/null
+awk '
+  { name = $0; sub(/\(.*/, "", name); number[name]++ }
+  /^openat\(.*"in\.txt"/  { input = $NF }
+  /^openat\(.*"out\.txt"/ { output = $NF }
+  name ~ /^(read|write|close)$/ {
+    fd = $0; sub(/^[a-z]+\(/, "", fd); sub(/[,)].*/, "", fd)
+    if (input != "" && fd == input)   print name, number[name], "input", $NF
+    if (output != "" && fd == output) print name, number[name], "output", $NF
+  }' calls.log > streams.log
+
+# Both streams in blocks of the stream buffer's size.
+awk -v block=$block '($1 == "read" || $1 == "write") && $4 != 0 { size[$1 " " $3] = $4 }
+  ($1 == "read" || $1 == "write") && $4 != 0 && $4 != block { short[$1 " " $3]++ }
+  END { for (k in short) if (short[k] > 1) { print k, "moves", short[k], "short blocks"; bad = 1 } exit bad }' \
+  streams.log || fail "a stream does not move in blocks of $block bytes"
+
+reads=$(awk '$1 == "read" && $3 == "input"' streams.log | wc -l)
+writes=$(awk '$1 == "write" && $3 == "output"' streams.log | wc -l)
+[ "$reads" -gt 3 ] && [ "$writes" -gt 3 ] || fail "too few calls to test: $reads reads, $writes writes"
+
+inject() { # call number error -> status of the run; its messages in err
+  set +e
+  strace -o /dev/null -e trace="$1" -e signal=none -e inject="$1:error=$3:when=$2" \
+    "$program" in.txt out.txt 2> err < /dev/null
+  local status=$?
+  set -e
+  return $status
+}
+
+expect() { # what status message
+  local status=$1 wanted=$2
+  [ "$status" -eq 1 ] || fail "$what: status $status"
+  [ "$(cat err)" = "$wanted" ] || fail "$what: messages $(cat err | tr '\n' '|')"
+}
+
+rank=0
+while read -r name number stream result; do
+  what="$name #$number of the $stream"
+  case "$name $stream" in
+  "read input")
+    rank=$((rank + 1))
+    head -c $(((rank - 1) * block)) in.txt > cut.txt
+    "$program" cut.txt cut.out 2> cut.err
+    status=0; inject read "$number" EIO || status=$?
+    expect "$status" "$(cat cut.err)
+Error reading input file: Input/output error"
+    cmp -s out.txt cut.out || fail "$what: the output is not that of the input cut there"
+    ;;
+  "write output")
+    status=0; inject write "$number" ENOSPC || status=$?
+    written=$(stat -c %s out.txt)
+    if [ "$number" -eq "$(awk '$1 == "write" && $3 == "output" { n = $2 } END { print n }' streams.log)" ]; then
+      message="Error closing output file"
+    else
+      message="Error writing output file"
+    fi
+    expect "$status" "$report
+$message: No space left on device"
+    cmp -s out.txt <(head -c "$written" full.out) || fail "$what: the output is not a prefix"
+    [ $((written % block)) -eq 0 ] || fail "$what: the output ends inside a block ($written bytes)"
+    ;;
+  "close input" | "close output")
+    status=0; inject close "$number" EIO || status=$?
+    expect "$status" "$report
+Error closing $stream file: Input/output error"
+    cmp -s out.txt full.out || fail "$what: the output is not whole"
+    ;;
+  *) continue ;;
+  esac
+  echo "$what: as it should be"
+done < streams.log
+
+[ "$failures" -eq 0 ] || { echo "$failures failures"; exit 1; }
+echo "every fault of $reads reads, $writes writes and both closes gave the right result"
