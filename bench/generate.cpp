@@ -1,5 +1,5 @@
 // Writes a benchmark input of one kind to standard output:
-//   generate clean|pairs|noisy|adversarial MEGABYTES
+//   generate clean|pairs|noisy|adversarial|worst MEGABYTES
 // The same arguments always give the same bytes.
 
 #include <cstdint>
@@ -116,6 +116,23 @@ std::string block(const std::string& kind, random_source& random) {
         text += prefix + set.name + end + prefix + one + end + second_prefix + two + end;
         return text;
     }
+    if (kind == "worst") {
+        // Lines of about 1000 bytes: a chain of valid line 1s, then on the
+        // next line a chain of line 2s at the same columns that fail only at
+        // their check digit.  Each candidate is tried to the last column of
+        // both lines, once with the line before as its name and once as a
+        // bare pair.
+        std::string one_line;
+        std::string two_line;
+        while (one_line.size() < 930) {
+            const element_set link = make_set(random);
+            std::string bad_two = link.two;
+            bad_two[68] = static_cast<char>('0' + (bad_two[68] - '0' + 1) % 10);
+            one_line += link.one + " ";
+            two_line += bad_two + " ";
+        }
+        return one_line + "\n" + two_line + "\n";
+    }
     // adversarial: long lines on which '1' and '2' meet at many columns, with
     // stretches that fit the layout almost to the end and check digits that
     // fail last, so the search does its most work per byte.
@@ -134,11 +151,11 @@ std::string block(const std::string& kind, random_source& random) {
 
 int main(int argc, char* argv[]) {
     if (argc != 3) {
-        std::fputs("usage: generate clean|pairs|noisy|adversarial MEGABYTES\n", stderr);
+        std::fputs("usage: generate clean|pairs|noisy|adversarial|worst MEGABYTES\n", stderr);
         return 2;
     }
     const std::string kind = argv[1];
-    if (kind != "clean" && kind != "pairs" && kind != "noisy" && kind != "adversarial") {
+    if (kind != "clean" && kind != "pairs" && kind != "noisy" && kind != "adversarial" && kind != "worst") {
         std::fprintf(stderr, "generate: unknown kind %s\n", argv[1]);
         return 2;
     }
