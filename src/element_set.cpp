@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "kepsift.h"
+#include "stream_buffer.h"
 
 #ifdef KEPSIFT_SSE2
 #include <emmintrin.h>
@@ -141,6 +142,119 @@ constexpr compiled_template LINE_TWO_COLUMNS = compile_template(LINE_TWO_TEMPLAT
 // Columns 1 to 68 carry the sums; column 69 is the check digit.
 constexpr int SUMMED_COLUMNS = SET_LINE_WIDTH - 1;
 
+#ifdef KEPSIFT_SSE2
+// A compiled line template laid out for sixteen columns at a time: four
+// steps from column 1, and a last one over columns 54 to 69 that overlaps
+// the fourth.  Each column is tested in one of two ways: a byte range (an
+// exact character, a digit, a printable byte), or one of the two classes
+// that are no range (letter or space; field character).
+constexpr int VECTOR_WIDTH = 16;
+constexpr int VECTOR_STEPS = 5;
+constexpr std::array<int, VECTOR_STEPS> STEP_COLUMNS = {0, VECTOR_WIDTH, 2 * VECTOR_WIDTH, 3 * VECTOR_WIDTH,
+                                                        SET_LINE_WIDTH - VECTOR_WIDTH};
+static_assert(3 * VECTOR_WIDTH + VECTOR_WIDTH >= SET_LINE_WIDTH - VECTOR_WIDTH,
+              "the steps leave no column out");
+
+using lanes = std::array<std::int8_t, VECTOR_WIDTH>;
+struct vector_template {
+    // Added to each byte so that its range starts at -128 ...
+    alignas(16) std::array<lanes, VECTOR_STEPS> bias;
+    // ... and ends before this, a signed compare; -128 where no range.
+    alignas(16) std::array<lanes, VECTOR_STEPS> bound;
+    // All ones where the column's class is letter or space, or field character.
+    alignas(16) std::array<lanes, VECTOR_STEPS> letter_or_space;
+    alignas(16) std::array<lanes, VECTOR_STEPS> field;
+};
+
+// The bytes low to high that a column with these classes accepts, if they
+// are one range.
+constexpr bool range_of(std::uint8_t classes, int& low, int& high) {
+    switch (classes) {
+    case SPACE: low = high = ' '; return true;
+    case POINT: low = high = '.'; return true;
+    case ONE: low = high = '1'; return true;
+    case TWO: low = high = '2'; return true;
+    case DIGIT: low = '0', high = '9'; return true;
+    case PRINTABLE: low = ' ', high = '~'; return true;
+    default: return false;
+    }
+}
+
+constexpr bool column_vectorises(std::uint8_t classes) {
+    int low = 0;
+    int high = 0;
+    return range_of(classes, low, high) || classes == LETTER_OR_SPACE || classes == FIELD_CHARACTER;
+}
+
+constexpr bool template_vectorises(const compiled_template& compiled) {
+    if (compiled.width != SET_LINE_WIDTH) return false;
+    for (int column = 0; column < compiled.width; ++column)
+        if (!column_vectorises(compiled.classes[static_cast<std::size_t>(column)])) return false;
+    return true;
+}
+
+constexpr vector_template vectorise(const compiled_template& compiled) {
+    vector_template vectors{};
+    for (std::size_t step = 0; step < VECTOR_STEPS; ++step) {
+        for (std::size_t lane = 0; lane < VECTOR_WIDTH; ++lane) {
+            const auto column = static_cast<std::size_t>(STEP_COLUMNS[step]) + lane;
+            const std::uint8_t classes = compiled.classes[column];
+            int low = 0;
+            int high = 0;
+            const bool ranged = range_of(classes, low, high);
+            vectors.bias[step][lane] = static_cast<std::int8_t>(ranged ? 128 - low : 0);
+            vectors.bound[step][lane] = static_cast<std::int8_t>(ranged ? high - low + 1 - 128 : -128);
+            vectors.letter_or_space[step][lane] = classes == LETTER_OR_SPACE ? -1 : 0;
+            vectors.field[step][lane] = classes == FIELD_CHARACTER ? -1 : 0;
+        }
+    }
+    return vectors;
+}
+
+static_assert(template_vectorises(LINE_ONE_COLUMNS) && template_vectorises(LINE_TWO_COLUMNS));
+using vector_template_of = vector_template;
+constexpr vector_template LINE_ONE_VECTORS = vectorise(LINE_ONE_COLUMNS);
+constexpr vector_template LINE_TWO_VECTORS = vectorise(LINE_TWO_COLUMNS);
+
+__m128i load_lanes(const lanes& values) {
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(values.data()));
+}
+
+// The bytes from low to high, as all ones.
+__m128i in_range(__m128i bytes, char low, char high) {
+    return _mm_cmplt_epi8(_mm_add_epi8(bytes, _mm_set1_epi8(static_cast<char>(128 - low))),
+                          _mm_set1_epi8(static_cast<char>(high - low + 1 - 128)));
+}
+
+// True if each of the 69 columns from bytes holds a byte its template
+// accepts, the check digit column taken as a plain digit.  All five steps
+// are tested, with no branch between them.
+bool columns_pass(const char* bytes, const vector_template& vectors) {
+    __m128i all = _mm_set1_epi8(-1);
+    for (std::size_t step = 0; step < VECTOR_STEPS; ++step) {
+        const __m128i run = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + STEP_COLUMNS[step]));
+        const __m128i ranged = _mm_cmplt_epi8(_mm_add_epi8(run, load_lanes(vectors.bias[step])),
+                                              load_lanes(vectors.bound[step]));
+        const __m128i letter = in_range(_mm_or_si128(run, _mm_set1_epi8(0x20)), 'a', 'z');
+        const __m128i letter_or_space = _mm_or_si128(letter, _mm_cmpeq_epi8(run, _mm_set1_epi8(' ')));
+        const __m128i signs =
+            _mm_or_si128(_mm_cmpeq_epi8(run, _mm_set1_epi8('+')), _mm_cmpeq_epi8(run, _mm_set1_epi8('-')));
+        const __m128i field = _mm_or_si128(_mm_or_si128(letter_or_space, in_range(run, '0', '9')),
+                                           _mm_or_si128(signs, _mm_cmpeq_epi8(run, _mm_set1_epi8('.'))));
+        const __m128i classed =
+            _mm_or_si128(_mm_and_si128(letter_or_space, load_lanes(vectors.letter_or_space[step])),
+                         _mm_and_si128(field, load_lanes(vectors.field[step])));
+        all = _mm_and_si128(all, _mm_or_si128(ranged, classed));
+    }
+    return _mm_movemask_epi8(all) == 0xFFFF;
+}
+#else
+// Without SSE2 the lines are checked column by column alone.
+struct vector_template_of {};
+constexpr vector_template_of LINE_ONE_VECTORS{};
+constexpr vector_template_of LINE_TWO_VECTORS{};
+#endif
+
 // Each digit adds its value and each '-' adds 1, over columns 1 to 68.
 int plain_sum(const char* columns) {
 #ifdef KEPSIFT_SSE2
@@ -183,7 +297,18 @@ int plain_sum(const char* columns) {
 // would wait for the stores before them.
 void copy_normalised(char* to, const char* from) {
     const int plain = plain_sum(from);
+#ifdef KEPSIFT_SSE2
+    // The steps of the template check; the last one overlaps the fourth,
+    // which writes the same bytes, so the copy may also be made in place.
+    for (const int first : STEP_COLUMNS) {
+        const __m128i run = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + first));
+        const __m128i plus = _mm_cmpeq_epi8(run, _mm_set1_epi8('+'));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + first),
+                         _mm_sub_epi8(run, _mm_and_si128(plus, _mm_set1_epi8('+' - ' '))));
+    }
+#else
     for (int k = 0; k < SUMMED_COLUMNS; ++k) to[k] = from[k] == '+' ? ' ' : from[k];
+#endif
     to[SUMMED_COLUMNS] = static_cast<char>('0' + plain % 10);
 }
 
@@ -213,6 +338,24 @@ void copy_normalised(char* to, const char* from) {
     return !compiled.ends_with_check_digit || checksum_matches(line, column, bytes[compiled.width - 1]);
 }
 
+// True if line passes the template of line 1 or line 2 at column.
+[[gnu::always_inline]] inline bool set_line_passes(const input_line& line, int column,
+                                                   [[maybe_unused]] const compiled_template& compiled,
+                                                   [[maybe_unused]] const vector_template_of& vectors) {
+#ifdef KEPSIFT_SSE2
+    const char* bytes = line.chars + column;
+    return columns_pass(bytes, vectors) && checksum_matches(line, column, bytes[SET_LINE_WIDTH - 1]);
+#else
+    return template_passes(line, column, compiled);
+#endif
+}
+
+// True if one holds a line 1 and two a line 2 at column.
+bool pair_passes(const input_line& one, const input_line& two, int column) {
+    return set_line_passes(one, column, LINE_ONE_COLUMNS, LINE_ONE_VECTORS) &&
+           set_line_passes(two, column, LINE_TWO_COLUMNS, LINE_TWO_VECTORS);
+}
+
 // The leftmost column from 0 to last at which first holds '1' and second
 // holds '2' (the quick test) and passes(column) holds.
 template <typename Check>
@@ -223,12 +366,17 @@ int leftmost_column(const input_line& first, const input_line& second, int last,
     // never past its storage: last + 16 stays below LINE_CAPACITY.
     constexpr int STEP = 16;
     static_assert(STEP <= SET_LINE_WIDTH, "last is at most LINE_CAPACITY - SET_LINE_WIDTH");
+    // Column 2 of both lines, a space, is tested with the line numbers:
+    // it turns away most of the places where a '1' meets a '2' by chance.
+    static_assert(LINE_ONE_TEMPLATE[1] == ' ' && LINE_TWO_TEMPLATE[1] == ' ');
+    const auto holds = [](const input_line& line, int from, char byte) {
+        return _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(line.chars + from)),
+                              _mm_set1_epi8(byte));
+    };
     for (int from = 0; from <= last; from += STEP) {
-        const __m128i ones = _mm_cmpeq_epi8(
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(first.chars + from)), _mm_set1_epi8('1'));
-        const __m128i twos = _mm_cmpeq_epi8(
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(second.chars + from)), _mm_set1_epi8('2'));
-        auto candidates = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(ones, twos)));
+        const __m128i numbers = _mm_and_si128(holds(first, from, '1'), holds(second, from, '2'));
+        const __m128i spaces = _mm_and_si128(holds(first, from + 1, ' '), holds(second, from + 1, ' '));
+        auto candidates = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(numbers, spaces)));
         if (last - from < STEP - 1) candidates &= (1U << (last - from + 1)) - 1;
         for (; candidates != 0; candidates &= candidates - 1) {
             const int column = from + __builtin_ctz(candidates);
@@ -250,14 +398,53 @@ int leftmost_column(const input_line& first, const input_line& second, int last,
 // with its LF.
 constexpr int MOST_SET_BYTES = 3 * (SET_LINE_WIDTH + 1);
 
+#ifdef KEPSIFT_SSE2
+// How far the copy of a name may reach: whole steps over its 69 bytes.
+constexpr int NAME_COPY_REACH = (SET_LINE_WIDTH + VECTOR_WIDTH - 1) / VECTOR_WIDTH * VECTOR_WIDTH;
+static_assert(NAME_COPY_REACH <= MOST_SET_BYTES, "the copy stays within the room for a set");
+#endif
+
+// The name ends at a NUL or a tab, and where two spaces meet: names in
+// catalogs are padded with spaces to a fixed width.
+
+#ifdef KEPSIFT_SSE2
+// Copies the name to to sixteen bytes at a time and returns its length; the
+// copy may run up to 80 bytes past to.  Each step marks the NULs, tabs and
+// spaces among the bytes available; a pair of spaces may straddle two steps.
+int put_name_vectors(char* to, const char* name, int available) {
+    unsigned space_before = 0;
+    for (int first = 0; first < available; first += VECTOR_WIDTH) {
+        const __m128i run = _mm_loadu_si128(reinterpret_cast<const __m128i*>(name + first));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + first), run);
+        const unsigned held = available - first >= VECTOR_WIDTH ? 0xFFFFU : (1U << (available - first)) - 1;
+        const auto marks = [&](char byte) {
+            return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(run, _mm_set1_epi8(byte)))) & held;
+        };
+        const unsigned spaces = marks(' ');
+        // Each bit marks the second space of a pair.
+        const unsigned pairs = spaces & ((spaces << 1) | space_before);
+        if ((pairs & 1U) != 0) return first - 1;
+        if (const unsigned ends = marks('\0') | marks('\t') | (pairs >> 1); ends != 0)
+            return first + __builtin_ctz(ends);
+        space_before = spaces >> (VECTOR_WIDTH - 1);
+    }
+    return available;
+}
+#endif
+
 // Puts the trimmed name and its LF at to; returns how many bytes it put.
 int put_name(char* to, const input_line& name_line, int column) {
     const char* name = name_line.chars + column;
     const int available = std::min(SET_LINE_WIDTH, name_line.length - column);
+#ifdef KEPSIFT_SSE2
+    // Unless the loads would reach past the line's storage.
+    if (column + NAME_COPY_REACH <= LINE_CAPACITY) {
+        const int length = put_name_vectors(to, name, available);
+        to[length] = '\n';
+        return length + 1;
+    }
+#endif
     int length = 0;
-    // The name ends at a NUL or a tab, and where two spaces meet: names in
-    // catalogs are padded with spaces to a fixed width.  It is copied as it
-    // is scanned; a name is too short for a separate copy to pay.
     while (length < available && name[length] != '\0' && name[length] != '\t' &&
            !(name[length] == ' ' && length + 1 < available && name[length + 1] == ' ')) {
         to[length] = name[length];
@@ -288,18 +475,15 @@ int put_set(char* to, const input_line* name_line, const input_line& one, const 
 }
 
 // Writes the set.  When the stream's buffer has room, the set is put there
-// directly, as putc_unlocked would put it byte by byte: glibc's buffer
-// pointers are public fields that its own putc_unlocked macro uses.
-// Otherwise, and elsewhere, it is gathered in a scratch buffer and written
-// with one call, which also flushes the buffer when it is full.
+// directly; otherwise it is gathered in a scratch buffer and written with
+// one call, which also flushes the buffer when it is full.
 void write_lines(const input_line* name_line, const input_line& one, const input_line& two, int column,
                  FILE* output) {
-#ifdef KEPSIFT_STREAM_BUFFERS
-    if (output->_IO_write_end - output->_IO_write_ptr >= MOST_SET_BYTES) {
-        output->_IO_write_ptr += put_set(output->_IO_write_ptr, name_line, one, two, column);
+    char* room = nullptr;
+    if (output_room(output, &room) >= MOST_SET_BYTES) {
+        commit_output(output, static_cast<std::size_t>(put_set(room, name_line, one, two, column)));
         return;
     }
-#endif
     char scratch[MOST_SET_BYTES];
     const int length = put_set(scratch, name_line, one, two, column);
     std::fwrite(scratch, 1, static_cast<std::size_t>(length), output);
@@ -323,8 +507,8 @@ bool checksum_matches(const input_line& line, int column, char digit) {
 
 bool check_set_at(const line_window& window, int column) {
     return template_passes(window.name_line, column, NAME_COLUMNS) &&
-           template_passes(window.line_one, column, LINE_ONE_COLUMNS) &&
-           template_passes(window.line_two, column, LINE_TWO_COLUMNS);
+           set_line_passes(window.line_one, column, LINE_ONE_COLUMNS, LINE_ONE_VECTORS) &&
+           set_line_passes(window.line_two, column, LINE_TWO_COLUMNS, LINE_TWO_VECTORS);
 }
 
 int find_set(const line_window& window) {
@@ -334,11 +518,27 @@ int find_set(const line_window& window) {
                            [&](int column) { return check_set_at(window, column); });
 }
 
+window_search search_window(const line_window& window) {
+    // Every pair is tried twice as the window slides: as line_one and
+    // line_two with a name, then as name_line and line_one, bare.  The
+    // search tries each candidate's pair first, whatever the name line
+    // holds, so that a search that finds no set has found the pair for the
+    // next window too.
+    const int last_pair = std::min(window.line_one.length, window.line_two.length) - SET_LINE_WIDTH;
+    const int last_set = std::min(last_pair, window.name_line.length - 1);
+    window_search found{NO_COLUMN, NO_COLUMN};
+    found.set_column = leftmost_column(window.line_one, window.line_two, last_pair, [&](int column) {
+        if (!pair_passes(window.line_one, window.line_two, column)) return false;
+        if (found.pair_column == NO_COLUMN) found.pair_column = column;
+        return column <= last_set && template_passes(window.name_line, column, NAME_COLUMNS);
+    });
+    return found;
+}
+
 int find_bare_pair(const line_window& window) {
     const int last = std::min(window.name_line.length, window.line_one.length) - SET_LINE_WIDTH;
     return leftmost_column(window.name_line, window.line_one, last, [&](int column) {
-        return template_passes(window.name_line, column, LINE_ONE_COLUMNS) &&
-               template_passes(window.line_one, column, LINE_TWO_COLUMNS);
+        return pair_passes(window.name_line, window.line_one, column);
     });
 }
 

@@ -1,6 +1,7 @@
 // Run control and input: the command line, the streams, the line reader and
 // the one loop that moves a window of three lines through the input.
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdarg>
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include "kepsift.h"
+#include "stream_buffer.h"
 
 #ifdef KEPSIFT_SSE2
 #include <emmintrin.h>
@@ -142,78 +144,94 @@ int close_streams(FILE* input, FILE* output, const sift_result& result) {
 
 bool is_line_end(int byte) { return byte == '\n' || byte == '\r'; }
 
-bool stream_has_stopped(FILE* stream) { return std::feof(stream) || std::ferror(stream); }
+bool stream_has_stopped(FILE* stream) { return stream_ended(stream) || stream_failed(stream); }
 
-// Stores the bytes of the current line that the stream's buffer already
-// holds, up to a line end, the end of the buffer or room bytes, and
-// advances the stream past them.  Returns how many it stored.
-//
-// This takes bytes from the stream's buffer as getc_unlocked would, without
-// its test for an empty buffer on every byte: glibc's buffer pointers are
-// public fields that its own getc_unlocked macro uses.  Elsewhere nothing
-// is taken here and getc_unlocked reads every byte.
-int take_buffered(FILE* stream, char* __restrict chars, int room) {
-#ifdef KEPSIFT_STREAM_BUFFERS
-    const char* next = stream->_IO_read_ptr;
-    const char* const buffered_end = stream->_IO_read_end;
-    const char* const stop = buffered_end - next > room ? next + room : buffered_end;
-    const char* const first = next;
+// Copies the bytes of the current line from a run of count buffered bytes
+// into chars, at most room of them, and returns where the line ends in the
+// run: the index of its line end, or count if the run holds none.  Bytes
+// past the room are looked at only to find the line end.
+std::size_t take_line_bytes(const char* bytes, std::size_t count, char* __restrict chars, std::size_t room) {
+    std::size_t k = 0;
+    const std::size_t stored = std::min(count, room);
 #ifdef KEPSIFT_SSE2
-    // Sixteen bytes at a time: they are stored whole, and the line is cut
-    // at the first line end among them.  Bytes stored past that lie beyond
-    // the line's length, within the room the caller gave.
-    constexpr int STEP = 16;
-    while (stop - next >= STEP) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(next));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(chars), bytes);
-        const int line_ends = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')),
-                                                             _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r'))));
-        if (line_ends != 0) {
-            next += __builtin_ctz(static_cast<unsigned>(line_ends));
-            stream->_IO_read_ptr = const_cast<char*>(next);
-            return static_cast<int>(next - first);
-        }
-        chars += STEP;
-        next += STEP;
+    // Sixteen bytes a step, stored whole: those stored past the line end
+    // lie beyond its length, within the room.
+    constexpr std::size_t STEP = 16;
+    const auto line_ends = [](__m128i run) {
+        return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
+            _mm_cmpeq_epi8(run, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(run, _mm_set1_epi8('\r')))));
+    };
+    for (; k + STEP <= stored; k += STEP) {
+        const __m128i run = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + k));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(chars + k), run);
+        if (const unsigned ends = line_ends(run); ends != 0)
+            return k + static_cast<unsigned>(__builtin_ctz(ends));
     }
 #endif
-    while (next < stop && !is_line_end(static_cast<unsigned char>(*next))) *chars++ = *next++;
-    stream->_IO_read_ptr = const_cast<char*>(next);
-    return static_cast<int>(next - first);
-#else
-    (void)stream, (void)chars, (void)room;
-    return 0;
+    for (; k < stored; ++k) {
+        if (is_line_end(static_cast<unsigned char>(bytes[k]))) return k;
+        chars[k] = bytes[k];
+    }
+#ifdef KEPSIFT_SSE2
+    for (; k + STEP <= count; k += STEP) {
+        const __m128i run = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + k));
+        if (const unsigned ends = line_ends(run); ends != 0)
+            return k + static_cast<unsigned>(__builtin_ctz(ends));
+    }
 #endif
+    while (k < count && !is_line_end(static_cast<unsigned char>(bytes[k]))) ++k;
+    return k;
 }
 
 } // namespace
 
 int read_line(input_line& line, FILE* stream) {
+    line.length = 0;
     // Once the stream has met its end or an error, no further line comes
     // from it: glibc's getc would read again after an error, and a line cut
     // by a failed read would arrive as two.
-    if (stream_has_stopped(stream)) {
-        line.length = 0;
-        return 0;
-    }
-    int byte = 0;
-    // A line end that stopped the previous call, and every empty line after
-    // it, is dropped here: this is how CR-LF counts as one line end.
-    do byte = getc_unlocked(stream);
-    while (is_line_end(byte));
+    if (stream_has_stopped(stream)) return 0;
 
-    // getc returns EOF only when the end-of-file or error indicator is set;
-    // a data byte 255 comes back as 255.  Between two getc calls the rest
-    // of the buffer is taken in one run; getc refills the buffer when the
-    // run ends there, and consumes the line end when it ends at one.
+    // Line ends before the line are skipped: the LF of a CR-LF whose CR
+    // ended the previous line, and every empty line.  The bytes the buffer
+    // holds are taken in runs; getc_unlocked refills it, handing out the
+    // first byte of the next buffer, and takes every byte where the
+    // buffer cannot be seen.  It returns EOF only once the end-of-file or
+    // error indicator is set: a data byte 255 comes back as 255.
     int length = 0;
-    while (byte != EOF && !is_line_end(byte) && length < LINE_CAPACITY) {
-        line.chars[length++] = static_cast<char>(byte);
-        length += take_buffered(stream, line.chars + length, LINE_CAPACITY - length);
-        byte = getc_unlocked(stream);
+    for (;;) {
+        const char* bytes = nullptr;
+        const std::size_t count = buffered_input(stream, &bytes);
+        std::size_t skipped = 0;
+        while (skipped < count && is_line_end(static_cast<unsigned char>(bytes[skipped]))) ++skipped;
+        consume_input(stream, skipped);
+        if (skipped < count) break;
+        const int byte = getc_unlocked(stream);
+        if (byte == EOF) return 0;
+        if (!is_line_end(byte)) {
+            line.chars[length++] = static_cast<char>(byte);
+            break;
+        }
     }
-    // Bytes past the capacity are read and dropped up to the line end.
-    while (byte != EOF && !is_line_end(byte)) byte = getc_unlocked(stream);
+    // The line, up to and with its line end, which is not stored.  Bytes
+    // past the capacity are read and dropped up to the line end.
+    for (;;) {
+        const char* bytes = nullptr;
+        const std::size_t count = buffered_input(stream, &bytes);
+        if (count > 0) {
+            const std::size_t room = static_cast<std::size_t>(LINE_CAPACITY - length);
+            const std::size_t end = take_line_bytes(bytes, count, line.chars + length, room);
+            length += static_cast<int>(std::min(end, room));
+            if (end < count) {
+                consume_input(stream, end + 1);
+                break;
+            }
+            consume_input(stream, count);
+        }
+        const int byte = getc_unlocked(stream);
+        if (byte == EOF || is_line_end(byte)) break;
+        if (length < LINE_CAPACITY) line.chars[length++] = static_cast<char>(byte);
+    }
     line.length = length;
     return length;
 }
@@ -227,11 +245,16 @@ sift_result sift(FILE* input, FILE* output) {
         ++result.sets_found;
         if (result.write_error != 0) return;
         write();
-        if (std::ferror(output)) result.write_error = errno != 0 ? errno : EIO;
+        if (stream_failed(output)) result.write_error = errno != 0 ? errno : EIO;
     };
+    // The pair in name_line and line_one, when the search before the last
+    // slide found it.
+    constexpr int PAIR_UNKNOWN = NO_COLUMN - 1;
+    int known_pair = PAIR_UNKNOWN;
     // Writes the bare pair in name_line and line_one, if they hold one.
     const auto take_bare_pair = [&] {
-        const int column = find_bare_pair(window);
+        const int column = known_pair != PAIR_UNKNOWN ? known_pair : find_bare_pair(window);
+        known_pair = PAIR_UNKNOWN;
         if (column == NO_COLUMN) return false;
         put([&] { write_bare_pair(window, column, output); });
         return true;
@@ -239,9 +262,10 @@ sift_result sift(FILE* input, FILE* output) {
     errno = 0;
     int lines_held = refill_window(input);
     while (lines_held == WINDOW_LINES) {
-        const int column = find_set(window);
-        if (column != NO_COLUMN) {
-            put([&] { write_set(window, column, output); });
+        const window_search found = search_window(window);
+        if (found.set_column != NO_COLUMN) {
+            put([&] { write_set(window, found.set_column, output); });
+            known_pair = PAIR_UNKNOWN;
             // The lines of a written set never take part in another set.
             lines_held = refill_window(input);
         } else if (take_bare_pair()) {
@@ -249,6 +273,7 @@ sift_result sift(FILE* input, FILE* output) {
             lines_held = fill_window_from(1, input);
         } else {
             slide_window();
+            known_pair = found.pair_column;
             lines_held = fill_window_from(2, input);
         }
     }

@@ -9,13 +9,10 @@
 #include <cstdint>
 #include <cstdio>
 
-// The fast paths take bytes straight from glibc's stream buffers, through
-// the public fields its own getc_unlocked and putc_unlocked macros use, and
-// scan sixteen bytes at a time with SSE2.  A build with KEPSIFT_PORTABLE
-// uses neither, as on any other system, and writes the same bytes.
-#if defined(__GLIBC__) && !defined(KEPSIFT_PORTABLE)
-#define KEPSIFT_STREAM_BUFFERS 1
-#endif
+// The fast paths scan sixteen bytes at a time with SSE2, the x86-64
+// baseline; they take bytes from the streams' buffers through
+// stream_buffer.h.  A build with KEPSIFT_PORTABLE uses neither, as on any
+// other system, and writes the same bytes.
 #if defined(__SSE2__) && !defined(KEPSIFT_PORTABLE)
 #define KEPSIFT_SSE2 1
 #endif
@@ -79,6 +76,17 @@ int kepsift_main(int argc, char* argv[]);
 // The leftmost column at which the window holds a name line, line 1 and
 // line 2 of a valid set, or NO_COLUMN.
 int find_set(const line_window& window);
+
+// What one search of a window found: the leftmost column of a set, and,
+// when there is none, the leftmost column at which line_one and line_two
+// hold a line 1 and a line 2 whatever the name line holds, or NO_COLUMN.
+// After the window slides by one line, that second column is what
+// find_bare_pair would find in name_line and line_one.
+struct window_search {
+    int set_column;
+    int pair_column;
+};
+window_search search_window(const line_window& window);
 
 // True if name_line, line_one and line_two pass their templates at column.
 bool check_set_at(const line_window& window, int column);
