@@ -14,6 +14,9 @@
 #ifdef KEPSIFT_SSE2
 #include <emmintrin.h>
 #endif
+#ifdef KEPSIFT_AVX2
+#include <immintrin.h>
+#endif
 
 namespace {
 
@@ -212,9 +215,6 @@ constexpr vector_template vectorise(const compiled_template& compiled) {
 }
 
 static_assert(template_vectorises(LINE_ONE_COLUMNS) && template_vectorises(LINE_TWO_COLUMNS));
-using vector_template_of = vector_template;
-constexpr vector_template LINE_ONE_VECTORS = vectorise(LINE_ONE_COLUMNS);
-constexpr vector_template LINE_TWO_VECTORS = vectorise(LINE_TWO_COLUMNS);
 
 __m128i load_lanes(const lanes& values) {
     return _mm_load_si128(reinterpret_cast<const __m128i*>(values.data()));
@@ -229,7 +229,7 @@ __m128i in_range(__m128i bytes, char low, char high) {
 // True if each of the 69 columns from bytes holds a byte its template
 // accepts, the check digit column taken as a plain digit.  All five steps
 // are tested, with no branch between them.
-bool columns_pass(const char* bytes, const vector_template& vectors) {
+bool columns_pass_sse2(const char* bytes, const vector_template& vectors) {
     __m128i all = _mm_set1_epi8(-1);
     for (std::size_t step = 0; step < VECTOR_STEPS; ++step) {
         const __m128i run = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + STEP_COLUMNS[step]));
@@ -248,6 +248,191 @@ bool columns_pass(const char* bytes, const vector_template& vectors) {
     }
     return _mm_movemask_epi8(all) == 0xFFFF;
 }
+
+#ifdef KEPSIFT_AVX2
+// With AVX2 a byte's classes come from two table look-ups, one by each of
+// its halves (pshufb): each class is one rectangle of high and low halves,
+// so a byte is in it if both halves' entries carry its bit.  Bytes 128 to
+// 255 have high halves 8 to 15, whose entries carry none.
+enum : std::uint8_t {
+    HALF_SPACE = 1U << 0,       // 0x20
+    HALF_POINT = 1U << 1,       // 0x2E
+    HALF_SIGN = 1U << 2,        // 0x2B and 0x2D
+    HALF_DIGIT = 1U << 3,       // 0x30 to 0x39
+    HALF_ONE = 1U << 4,         // 0x31
+    HALF_TWO = 1U << 5,         // 0x32
+    HALF_LETTER_LOW = 1U << 6,  // 0x41 to 0x4F and 0x61 to 0x6F
+    HALF_LETTER_HIGH = 1U << 7, // 0x50 to 0x5A and 0x70 to 0x7A
+};
+
+struct half_rectangle {
+    std::uint8_t bit;
+    std::uint16_t highs;
+    std::uint16_t lows;
+};
+
+constexpr std::uint16_t halves(int first, int last) {
+    std::uint16_t set = 0;
+    for (int half = first; half <= last; ++half) set = static_cast<std::uint16_t>(set | 1U << half);
+    return set;
+}
+
+constexpr std::array<half_rectangle, 8> HALF_CLASSES = {{
+    {HALF_SPACE, halves(2, 2), halves(0, 0)},
+    {HALF_POINT, halves(2, 2), halves(14, 14)},
+    {HALF_SIGN, halves(2, 2), static_cast<std::uint16_t>(halves(11, 11) | halves(13, 13))},
+    {HALF_DIGIT, halves(3, 3), halves(0, 9)},
+    {HALF_ONE, halves(3, 3), halves(1, 1)},
+    {HALF_TWO, halves(3, 3), halves(2, 2)},
+    {HALF_LETTER_LOW, static_cast<std::uint16_t>(halves(4, 4) | halves(6, 6)), halves(1, 15)},
+    {HALF_LETTER_HIGH, static_cast<std::uint16_t>(halves(5, 5) | halves(7, 7)), halves(0, 10)},
+}};
+
+// The look-up table by high halves (high) or by low halves, twice over for
+// the two 128-bit lanes.
+constexpr std::array<std::uint8_t, 32> half_table(bool high) {
+    std::array<std::uint8_t, 32> table{};
+    for (int half = 0; half < 16; ++half)
+        for (const half_rectangle& rectangle : HALF_CLASSES)
+            if (((high ? rectangle.highs : rectangle.lows) >> half & 1U) != 0) {
+                table[static_cast<std::size_t>(half)] |= rectangle.bit;
+                table[static_cast<std::size_t>(half + 16)] |= rectangle.bit;
+            }
+    return table;
+}
+
+alignas(32) constexpr std::array<std::uint8_t, 32> HIGH_HALF_TABLE = half_table(true);
+alignas(32) constexpr std::array<std::uint8_t, 32> LOW_HALF_TABLE = half_table(false);
+
+constexpr std::uint8_t half_classes_of_byte(int byte) {
+    return HIGH_HALF_TABLE[static_cast<std::size_t>(byte >> 4)] &
+           LOW_HALF_TABLE[static_cast<std::size_t>(byte & 15)];
+}
+
+// The half classes a column of these classes accepts; 0 where none fits.
+constexpr std::uint8_t half_classes_of(std::uint8_t classes) {
+    switch (classes) {
+    case SPACE: return HALF_SPACE;
+    case POINT: return HALF_POINT;
+    case ONE: return HALF_ONE;
+    case TWO: return HALF_TWO;
+    case DIGIT: return HALF_DIGIT;
+    case LETTER_OR_SPACE: return HALF_LETTER_LOW | HALF_LETTER_HIGH | HALF_SPACE;
+    case FIELD_CHARACTER:
+        return HALF_LETTER_LOW | HALF_LETTER_HIGH | HALF_SPACE | HALF_DIGIT | HALF_SIGN | HALF_POINT;
+    default: return 0;
+    }
+}
+
+// The half classes accept exactly the bytes the class table does, for
+// every code of the line templates and every byte.
+constexpr bool half_classes_agree() {
+    for (const char code : {' ', '.', '1', '2', 'd', 'l', 'x', 'C'}) {
+        const std::uint8_t classes = classes_of_code(code);
+        for (int byte = 0; byte < 256; ++byte) {
+            const bool by_table = (BYTE_CLASSES[static_cast<std::size_t>(byte)] & classes) != 0;
+            const bool by_halves = (half_classes_of_byte(byte) & half_classes_of(classes)) != 0;
+            if (by_table != by_halves) return false;
+        }
+    }
+    return true;
+}
+static_assert(half_classes_agree());
+
+// Three steps of 32 columns: 1 to 32, 33 to 64 and 38 to 69.
+constexpr int WIDE_WIDTH = 32;
+constexpr int WIDE_STEPS = 3;
+constexpr std::array<int, WIDE_STEPS> WIDE_STEP_COLUMNS = {0, WIDE_WIDTH, SET_LINE_WIDTH - WIDE_WIDTH};
+
+struct wide_template {
+    alignas(32) std::array<std::array<std::uint8_t, WIDE_WIDTH>, WIDE_STEPS> accepted;
+};
+
+constexpr wide_template widen(const compiled_template& compiled) {
+    wide_template wide{};
+    for (std::size_t step = 0; step < WIDE_STEPS; ++step)
+        for (std::size_t lane = 0; lane < WIDE_WIDTH; ++lane)
+            wide.accepted[step][lane] =
+                half_classes_of(compiled.classes[static_cast<std::size_t>(WIDE_STEP_COLUMNS[step]) + lane]);
+    return wide;
+}
+
+[[gnu::target("avx2")]] inline __m256i load_wide(const void* bytes) {
+    return _mm256_loadu_si256(static_cast<const __m256i*>(bytes));
+}
+
+[[gnu::target("avx2")]] bool columns_pass_avx2(const char* bytes, const wide_template& wide) {
+    const __m256i high_table = load_wide(HIGH_HALF_TABLE.data());
+    const __m256i low_table = load_wide(LOW_HALF_TABLE.data());
+    const __m256i low_half = _mm256_set1_epi8(0x0F);
+    __m256i failed = _mm256_setzero_si256();
+    for (std::size_t step = 0; step < WIDE_STEPS; ++step) {
+        const __m256i run = load_wide(bytes + WIDE_STEP_COLUMNS[step]);
+        const __m256i classes = _mm256_and_si256(
+            _mm256_shuffle_epi8(high_table, _mm256_and_si256(_mm256_srli_epi16(run, 4), low_half)),
+            _mm256_shuffle_epi8(low_table, _mm256_and_si256(run, low_half)));
+        const __m256i accepted = _mm256_and_si256(classes, load_wide(wide.accepted[step].data()));
+        failed = _mm256_or_si256(failed, _mm256_cmpeq_epi8(accepted, _mm256_setzero_si256()));
+    }
+    return _mm256_testz_si256(failed, failed) != 0;
+}
+
+// Each digit adds its value and each '-' adds 1: columns 1 to 32, 33 to 64,
+// and 65 to 68 of a step over 37 to 68.
+[[gnu::target("avx2")]] inline __m256i what_columns_add(__m256i run) {
+    const __m256i digit = _mm256_sub_epi8(run, _mm256_set1_epi8('0'));
+    const __m256i is_digit = _mm256_cmpeq_epi8(_mm256_min_epu8(digit, _mm256_set1_epi8(9)), digit);
+    const __m256i is_minus = _mm256_cmpeq_epi8(run, _mm256_set1_epi8('-'));
+    return _mm256_or_si256(_mm256_and_si256(is_digit, digit),
+                           _mm256_and_si256(is_minus, _mm256_set1_epi8(1)));
+}
+
+[[gnu::target("avx2")]] int plain_sum_avx2(const char* columns) {
+    const auto adds = what_columns_add;
+    const __m256i last_four = _mm256_set_epi32(-1, 0, 0, 0, 0, 0, 0, 0);
+    const __m256i sum =
+        _mm256_add_epi8(_mm256_add_epi8(adds(load_wide(columns)), adds(load_wide(columns + WIDE_WIDTH))),
+                        _mm256_and_si256(adds(load_wide(columns + SUMMED_COLUMNS - WIDE_WIDTH)), last_four));
+    const __m256i quarters = _mm256_sad_epu8(sum, _mm256_setzero_si256());
+    const __m128i halves_sum =
+        _mm_add_epi64(_mm256_castsi256_si128(quarters), _mm256_extracti128_si256(quarters, 1));
+    return _mm_cvtsi128_si32(halves_sum) + _mm_cvtsi128_si32(_mm_unpackhi_epi64(halves_sum, halves_sum));
+}
+
+// Asked once, when the program starts.
+const bool HAS_AVX2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+}();
+#endif
+
+// A line template in both forms.
+struct vector_template_of {
+    vector_template narrow;
+#ifdef KEPSIFT_AVX2
+    wide_template wide;
+#endif
+};
+
+constexpr vector_template_of LINE_ONE_VECTORS{vectorise(LINE_ONE_COLUMNS)
+#ifdef KEPSIFT_AVX2
+                                                  ,
+                                              widen(LINE_ONE_COLUMNS)
+#endif
+};
+constexpr vector_template_of LINE_TWO_VECTORS{vectorise(LINE_TWO_COLUMNS)
+#ifdef KEPSIFT_AVX2
+                                                  ,
+                                              widen(LINE_TWO_COLUMNS)
+#endif
+};
+
+bool columns_pass(const char* bytes, const vector_template_of& vectors) {
+#ifdef KEPSIFT_AVX2
+    if (HAS_AVX2) return columns_pass_avx2(bytes, vectors.wide);
+#endif
+    return columns_pass_sse2(bytes, vectors.narrow);
+}
 #else
 // Without SSE2 the lines are checked column by column alone.
 struct vector_template_of {};
@@ -255,20 +440,14 @@ constexpr vector_template_of LINE_ONE_VECTORS{};
 constexpr vector_template_of LINE_TWO_VECTORS{};
 #endif
 
-// Each digit adds its value and each '-' adds 1, over columns 1 to 68.
-int plain_sum(const char* columns) {
 #ifdef KEPSIFT_SSE2
-    // Sixteen columns at a time: each byte becomes what it adds, and psadbw
-    // adds up sixteen of those.  The last step loads columns 53 to 68 and
-    // keeps only 65 to 68, which no earlier step took.
+// The sum of what adds gives each of columns 1 to 68, sixteen at a time:
+// psadbw adds up sixteen bytes.  The last step loads columns 53 to 68 and
+// keeps only 65 to 68, which no earlier step took.  Each byte of the sum is
+// at most 5 * 9, so the byte additions cannot carry.
+template <typename Adds> int sum_of_columns(const char* columns, Adds adds) {
     constexpr int STEP = 16;
     static_assert(SUMMED_COLUMNS == 4 * STEP + 4);
-    const auto adds = [](__m128i bytes) {
-        const __m128i digit = _mm_sub_epi8(bytes, _mm_set1_epi8('0'));
-        const __m128i is_digit = _mm_cmpeq_epi8(_mm_min_epu8(digit, _mm_set1_epi8(9)), digit);
-        const __m128i is_minus = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('-'));
-        return _mm_or_si128(_mm_and_si128(is_digit, digit), _mm_and_si128(is_minus, _mm_set1_epi8(1)));
-    };
     const auto load = [columns](int from) {
         return _mm_loadu_si128(reinterpret_cast<const __m128i*>(columns + from));
     };
@@ -277,9 +456,23 @@ int plain_sum(const char* columns) {
         _mm_add_epi8(_mm_add_epi8(adds(load(0)), adds(load(STEP))),
                      _mm_add_epi8(_mm_add_epi8(adds(load(2 * STEP)), adds(load(3 * STEP))),
                                   _mm_and_si128(adds(load(SUMMED_COLUMNS - STEP)), last_four)));
-    // Each byte of sum is at most 5 * 9, so the byte additions cannot carry.
     const __m128i halves = _mm_sad_epu8(sum, _mm_setzero_si128());
     return _mm_cvtsi128_si32(halves) + _mm_cvtsi128_si32(_mm_unpackhi_epi64(halves, halves));
+}
+#endif
+
+// Each digit adds its value and each '-' adds 1, over columns 1 to 68.
+int plain_sum(const char* columns) {
+#ifdef KEPSIFT_AVX2
+    if (HAS_AVX2) return plain_sum_avx2(columns);
+#endif
+#ifdef KEPSIFT_SSE2
+    return sum_of_columns(columns, [](__m128i bytes) {
+        const __m128i digit = _mm_sub_epi8(bytes, _mm_set1_epi8('0'));
+        const __m128i is_digit = _mm_cmpeq_epi8(_mm_min_epu8(digit, _mm_set1_epi8(9)), digit);
+        const __m128i is_minus = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('-'));
+        return _mm_or_si128(_mm_and_si128(is_digit, digit), _mm_and_si128(is_minus, _mm_set1_epi8(1)));
+    });
 #else
     int sum = 0;
     for (int k = 0; k < SUMMED_COLUMNS; ++k) {
@@ -287,6 +480,17 @@ int plain_sum(const char* columns) {
         sum += digit < 10 ? digit : columns[k] == '-';
     }
     return sum;
+#endif
+}
+
+// The plus signs among columns 1 to 68.
+int plus_signs(const char* columns) {
+#ifdef KEPSIFT_SSE2
+    return sum_of_columns(columns, [](__m128i bytes) {
+        return _mm_and_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('+')), _mm_set1_epi8(1));
+    });
+#else
+    return static_cast<int>(std::count(columns, columns + SUMMED_COLUMNS, '+'));
 #endif
 }
 
@@ -501,8 +705,8 @@ bool checksum_matches(const input_line& line, int column, char digit) {
     const int plain = plain_sum(columns);
     if (value == plain % 10) return true;
     // The plus rule adds 2 for each '+'; few lines carry one.
-    const auto plus_signs = std::count(columns, columns + SUMMED_COLUMNS, '+');
-    return plus_signs != 0 && value == (plain + 2 * static_cast<int>(plus_signs)) % 10;
+    const int plus = plus_signs(columns);
+    return plus != 0 && value == (plain + 2 * plus) % 10;
 }
 
 bool check_set_at(const line_window& window, int column) {
