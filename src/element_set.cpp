@@ -361,24 +361,7 @@ constexpr wide_template widen(const compiled_template& compiled) {
     return _mm256_loadu_si256(static_cast<const __m256i*>(bytes));
 }
 
-[[gnu::target("avx2")]] bool columns_pass_avx2(const char* bytes, const wide_template& wide) {
-    const __m256i high_table = load_wide(HIGH_HALF_TABLE.data());
-    const __m256i low_table = load_wide(LOW_HALF_TABLE.data());
-    const __m256i low_half = _mm256_set1_epi8(0x0F);
-    __m256i failed = _mm256_setzero_si256();
-    for (std::size_t step = 0; step < WIDE_STEPS; ++step) {
-        const __m256i run = load_wide(bytes + WIDE_STEP_COLUMNS[step]);
-        const __m256i classes = _mm256_and_si256(
-            _mm256_shuffle_epi8(high_table, _mm256_and_si256(_mm256_srli_epi16(run, 4), low_half)),
-            _mm256_shuffle_epi8(low_table, _mm256_and_si256(run, low_half)));
-        const __m256i accepted = _mm256_and_si256(classes, load_wide(wide.accepted[step].data()));
-        failed = _mm256_or_si256(failed, _mm256_cmpeq_epi8(accepted, _mm256_setzero_si256()));
-    }
-    return _mm256_testz_si256(failed, failed) != 0;
-}
-
-// Each digit adds its value and each '-' adds 1: columns 1 to 32, 33 to 64,
-// and 65 to 68 of a step over 37 to 68.
+// What each column adds to the plain sum: a digit its value, a '-' 1.
 [[gnu::target("avx2")]] inline __m256i what_columns_add(__m256i run) {
     const __m256i digit = _mm256_sub_epi8(run, _mm256_set1_epi8('0'));
     const __m256i is_digit = _mm256_cmpeq_epi8(_mm256_min_epu8(digit, _mm256_set1_epi8(9)), digit);
@@ -387,23 +370,60 @@ constexpr wide_template widen(const compiled_template& compiled) {
                            _mm256_and_si256(is_minus, _mm256_set1_epi8(1)));
 }
 
-[[gnu::target("avx2")]] int plain_sum_avx2(const char* columns) {
-    const auto adds = what_columns_add;
-    const __m256i last_four = _mm256_set_epi32(-1, 0, 0, 0, 0, 0, 0, 0);
-    const __m256i sum =
-        _mm256_add_epi8(_mm256_add_epi8(adds(load_wide(columns)), adds(load_wide(columns + WIDE_WIDTH))),
-                        _mm256_and_si256(adds(load_wide(columns + SUMMED_COLUMNS - WIDE_WIDTH)), last_four));
+// What columns 1 to 68 of three steps add to the plain sum: all of the
+// first two, and of the third, which starts at column 38, only 65 to 68.
+[[gnu::target("avx2")]] inline int plain_sum_of_steps(__m256i first, __m256i second, __m256i third) {
+    const __m256i last_four = _mm256_set_epi8(0, -1, -1, -1, -1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                              0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+    const __m256i sum = _mm256_add_epi8(_mm256_add_epi8(what_columns_add(first), what_columns_add(second)),
+                                        _mm256_and_si256(what_columns_add(third), last_four));
     const __m256i quarters = _mm256_sad_epu8(sum, _mm256_setzero_si256());
     const __m128i halves_sum =
         _mm_add_epi64(_mm256_castsi256_si128(quarters), _mm256_extracti128_si256(quarters, 1));
     return _mm_cvtsi128_si32(halves_sum) + _mm_cvtsi128_si32(_mm_unpackhi_epi64(halves_sum, halves_sum));
 }
 
-// Asked once, when the program starts.
-const bool HAS_AVX2 = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
-}();
+// The classes each byte of a run belongs to.
+[[gnu::target("avx2")]] inline __m256i half_classes(__m256i run) {
+    const __m256i low_half = _mm256_set1_epi8(0x0F);
+    return _mm256_and_si256(
+        _mm256_shuffle_epi8(load_wide(HIGH_HALF_TABLE.data()),
+                            _mm256_and_si256(_mm256_srli_epi16(run, 4), low_half)),
+        _mm256_shuffle_epi8(load_wide(LOW_HALF_TABLE.data()), _mm256_and_si256(run, low_half)));
+}
+
+// The plain sum of the 69 columns from bytes if every one of them holds a
+// byte its template accepts (the check digit taken as a plain digit), or
+// -1.  The sums come from the same loads as the classes.
+[[gnu::target("avx2")]] int plain_sum_if_columns_pass(const char* bytes, const wide_template& wide) {
+    __m256i runs[WIDE_STEPS];
+    __m256i failed = _mm256_setzero_si256();
+    for (std::size_t step = 0; step < WIDE_STEPS; ++step) {
+        runs[step] = load_wide(bytes + WIDE_STEP_COLUMNS[step]);
+        const __m256i accepted =
+            _mm256_and_si256(half_classes(runs[step]), load_wide(wide.accepted[step].data()));
+        failed = _mm256_or_si256(failed, _mm256_cmpeq_epi8(accepted, _mm256_setzero_si256()));
+    }
+    if (_mm256_testz_si256(failed, failed) == 0) return -1;
+    return plain_sum_of_steps(runs[0], runs[1], runs[2]);
+}
+
+// Copies 69 columns with every '+' a space and the check digit rewritten
+// by the plain rule, from the same loads.  The third step overlaps the
+// second with the same bytes, so the copy may be made in place.
+[[gnu::target("avx2")]] void copy_normalised_avx2(char* to, const char* from) {
+    __m256i runs[WIDE_STEPS];
+    for (std::size_t step = 0; step < WIDE_STEPS; ++step)
+        runs[step] = load_wide(from + WIDE_STEP_COLUMNS[step]);
+    const int plain = plain_sum_of_steps(runs[0], runs[1], runs[2]);
+    for (std::size_t step = 0; step < WIDE_STEPS; ++step) {
+        const __m256i plus = _mm256_cmpeq_epi8(runs[step], _mm256_set1_epi8('+'));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + WIDE_STEP_COLUMNS[step]),
+                            _mm256_sub_epi8(runs[step], _mm256_and_si256(plus, _mm256_set1_epi8('+' - ' '))));
+    }
+    to[SUMMED_COLUMNS] = static_cast<char>('0' + plain % 10);
+}
+
 #endif
 
 // A line template in both forms.
@@ -428,9 +448,6 @@ constexpr vector_template_of LINE_TWO_VECTORS{vectorise(LINE_TWO_COLUMNS)
 };
 
 bool columns_pass(const char* bytes, const vector_template_of& vectors) {
-#ifdef KEPSIFT_AVX2
-    if (HAS_AVX2) return columns_pass_avx2(bytes, vectors.wide);
-#endif
     return columns_pass_sse2(bytes, vectors.narrow);
 }
 #else
@@ -463,9 +480,6 @@ template <typename Adds> int sum_of_columns(const char* columns, Adds adds) {
 
 // Each digit adds its value and each '-' adds 1, over columns 1 to 68.
 int plain_sum(const char* columns) {
-#ifdef KEPSIFT_AVX2
-    if (HAS_AVX2) return plain_sum_avx2(columns);
-#endif
 #ifdef KEPSIFT_SSE2
     return sum_of_columns(columns, [](__m128i bytes) {
         const __m128i digit = _mm_sub_epi8(bytes, _mm_set1_epi8('0'));
@@ -494,12 +508,27 @@ int plus_signs(const char* columns) {
 #endif
 }
 
+// True if value is the check digit of columns 1 to 68, whose plain sum is
+// plain, under either rule.  The plus rule adds 2 for each '+'; few lines
+// carry one, so they are counted only when the plain rule fails.
+bool plus_rule_fits(const char* columns, int value, int plain) {
+    const int plus = plus_signs(columns);
+    return plus != 0 && value == (plain + 2 * plus) % 10;
+}
+
+[[gnu::always_inline]] inline bool check_digit_fits(const char* columns, int value, int plain) {
+    return value == plain % 10 || plus_rule_fits(columns, value, plain);
+}
+
 // Copies 69 columns of line 1 or line 2 from from to to, every '+' a space
 // and the check digit rewritten by the plain rule.  A '+' adds nothing to
 // the plain sum, so the sum of the line as read is the sum as written.
 // Reading the source, not the copy, keeps the loop clear of loads that
 // would wait for the stores before them.
 void copy_normalised(char* to, const char* from) {
+#ifdef KEPSIFT_AVX2
+    if (HAS_AVX2) return copy_normalised_avx2(to, from);
+#endif
     const int plain = plain_sum(from);
 #ifdef KEPSIFT_SSE2
     // The steps of the template check; the last one overlaps the fourth,
@@ -555,7 +584,22 @@ void copy_normalised(char* to, const char* from) {
 }
 
 // True if one holds a line 1 and two a line 2 at column.
+#ifdef KEPSIFT_AVX2
+[[gnu::target("avx2")]] inline bool set_line_passes_avx2(const char* bytes, const wide_template& wide) {
+    const int plain = plain_sum_if_columns_pass(bytes, wide);
+    return plain >= 0 && check_digit_fits(bytes, bytes[SET_LINE_WIDTH - 1] - '0', plain);
+}
+
+[[gnu::target("avx2")]] bool pair_passes_avx2(const char* one, const char* two) {
+    return set_line_passes_avx2(one, LINE_ONE_VECTORS.wide) &&
+           set_line_passes_avx2(two, LINE_TWO_VECTORS.wide);
+}
+#endif
+
 bool pair_passes(const input_line& one, const input_line& two, int column) {
+#ifdef KEPSIFT_AVX2
+    if (HAS_AVX2) return pair_passes_avx2(one.chars + column, two.chars + column);
+#endif
     return set_line_passes(one, column, LINE_ONE_COLUMNS, LINE_ONE_VECTORS) &&
            set_line_passes(two, column, LINE_TWO_COLUMNS, LINE_TWO_VECTORS);
 }
@@ -603,8 +647,9 @@ int leftmost_column(const input_line& first, const input_line& second, int last,
 constexpr int MOST_SET_BYTES = 3 * (SET_LINE_WIDTH + 1);
 
 #ifdef KEPSIFT_SSE2
-// How far the copy of a name may reach: whole steps over its 69 bytes.
-constexpr int NAME_COPY_REACH = (SET_LINE_WIDTH + VECTOR_WIDTH - 1) / VECTOR_WIDTH * VECTOR_WIDTH;
+// How far the copy of a name may reach: whole steps of up to 32 bytes over
+// its 69 bytes.
+constexpr int NAME_COPY_REACH = (SET_LINE_WIDTH + 31) / 32 * 32;
 static_assert(NAME_COPY_REACH <= MOST_SET_BYTES, "the copy stays within the room for a set");
 #endif
 
@@ -636,6 +681,30 @@ int put_name_vectors(char* to, const char* name, int available) {
 }
 #endif
 
+#ifdef KEPSIFT_AVX2
+// The same 32 bytes at a time.
+[[gnu::target("avx2")]] int put_name_avx2(char* to, const char* name, int available) {
+    unsigned space_before = 0;
+    for (int first = 0; first < available; first += WIDE_WIDTH) {
+        const __m256i run = load_wide(name + first);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + first), run);
+        const unsigned held = available - first >= WIDE_WIDTH ? ~0U : (1U << (available - first)) - 1;
+        const auto marks = [&](char byte) __attribute__((target("avx2"))) {
+            return static_cast<unsigned>(
+                       _mm256_movemask_epi8(_mm256_cmpeq_epi8(run, _mm256_set1_epi8(byte)))) &
+                   held;
+        };
+        const unsigned spaces = marks(' ');
+        const unsigned pairs = spaces & ((spaces << 1) | space_before);
+        if ((pairs & 1U) != 0) return first - 1;
+        if (const unsigned ends = marks('\0') | marks('\t') | (pairs >> 1); ends != 0)
+            return first + __builtin_ctz(ends);
+        space_before = spaces >> (WIDE_WIDTH - 1);
+    }
+    return available;
+}
+#endif
+
 // Puts the trimmed name and its LF at to; returns how many bytes it put.
 int put_name(char* to, const input_line& name_line, int column) {
     const char* name = name_line.chars + column;
@@ -643,7 +712,12 @@ int put_name(char* to, const input_line& name_line, int column) {
 #ifdef KEPSIFT_SSE2
     // Unless the loads would reach past the line's storage.
     if (column + NAME_COPY_REACH <= LINE_CAPACITY) {
+#ifdef KEPSIFT_AVX2
+        const int length =
+            HAS_AVX2 ? put_name_avx2(to, name, available) : put_name_vectors(to, name, available);
+#else
         const int length = put_name_vectors(to, name, available);
+#endif
         to[length] = '\n';
         return length + 1;
     }
@@ -701,18 +775,12 @@ bool line_passes(const input_line& line, int column, const char* line_template) 
 
 bool checksum_matches(const input_line& line, int column, char digit) {
     const char* columns = line.chars + column;
-    const int value = digit - '0';
-    const int plain = plain_sum(columns);
-    if (value == plain % 10) return true;
-    // The plus rule adds 2 for each '+'; few lines carry one.
-    const int plus = plus_signs(columns);
-    return plus != 0 && value == (plain + 2 * plus) % 10;
+    return check_digit_fits(columns, digit - '0', plain_sum(columns));
 }
 
 bool check_set_at(const line_window& window, int column) {
     return template_passes(window.name_line, column, NAME_COLUMNS) &&
-           set_line_passes(window.line_one, column, LINE_ONE_COLUMNS, LINE_ONE_VECTORS) &&
-           set_line_passes(window.line_two, column, LINE_TWO_COLUMNS, LINE_TWO_VECTORS);
+           pair_passes(window.line_one, window.line_two, column);
 }
 
 int find_set(const line_window& window) {

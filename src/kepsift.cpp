@@ -19,6 +19,9 @@
 #ifdef KEPSIFT_SSE2
 #include <emmintrin.h>
 #endif
+#ifdef KEPSIFT_AVX2
+#include <immintrin.h>
+#endif
 
 #ifndef KEPSIFT_VERSION
 #error "the build defines KEPSIFT_VERSION"
@@ -146,6 +149,37 @@ bool is_line_end(int byte) { return byte == '\n' || byte == '\r'; }
 
 bool stream_has_stopped(FILE* stream) { return stream_ended(stream) || stream_failed(stream); }
 
+#ifdef KEPSIFT_AVX2
+// take_line_bytes 32 bytes at a time.
+[[gnu::target("avx2")]] std::size_t take_line_bytes_avx2(const char* bytes, std::size_t count,
+                                                         char* __restrict chars, std::size_t room) {
+    constexpr std::size_t STEP = 32;
+    const auto line_ends = [](__m256i run) __attribute__((target("avx2"))) {
+        return static_cast<unsigned>(_mm256_movemask_epi8(_mm256_or_si256(
+            _mm256_cmpeq_epi8(run, _mm256_set1_epi8('\n')), _mm256_cmpeq_epi8(run, _mm256_set1_epi8('\r')))));
+    };
+    std::size_t k = 0;
+    const std::size_t stored = std::min(count, room);
+    for (; k + STEP <= stored; k += STEP) {
+        const __m256i run = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + k));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(chars + k), run);
+        if (const unsigned ends = line_ends(run); ends != 0)
+            return k + static_cast<unsigned>(__builtin_ctz(ends));
+    }
+    for (; k < stored; ++k) {
+        if (is_line_end(static_cast<unsigned char>(bytes[k]))) return k;
+        chars[k] = bytes[k];
+    }
+    for (; k + STEP <= count; k += STEP) {
+        const __m256i run = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + k));
+        if (const unsigned ends = line_ends(run); ends != 0)
+            return k + static_cast<unsigned>(__builtin_ctz(ends));
+    }
+    while (k < count && !is_line_end(static_cast<unsigned char>(bytes[k]))) ++k;
+    return k;
+}
+#endif
+
 // Copies the bytes of the current line from a run of count buffered bytes
 // into chars, at most room of them, and returns where the line ends in the
 // run: the index of its line end, or count if the run holds none.  Bytes
@@ -183,9 +217,10 @@ std::size_t take_line_bytes(const char* bytes, std::size_t count, char* __restri
     return k;
 }
 
-} // namespace
-
-int read_line(input_line& line, FILE* stream) {
+// The reader, with take as the scan of buffered bytes: inlined into each
+// caller, so that the scan is inlined too.
+template <std::size_t (*take)(const char*, std::size_t, char*, std::size_t)>
+[[gnu::always_inline]] inline int read_line_with(input_line& line, FILE* stream) {
     line.length = 0;
     // Once the stream has met its end or an error, no further line comes
     // from it: glibc's getc would read again after an error, and a line cut
@@ -220,7 +255,7 @@ int read_line(input_line& line, FILE* stream) {
         const std::size_t count = buffered_input(stream, &bytes);
         if (count > 0) {
             const std::size_t room = static_cast<std::size_t>(LINE_CAPACITY - length);
-            const std::size_t end = take_line_bytes(bytes, count, line.chars + length, room);
+            const std::size_t end = take(bytes, count, line.chars + length, room);
             length += static_cast<int>(std::min(end, room));
             if (end < count) {
                 consume_input(stream, end + 1);
@@ -234,6 +269,21 @@ int read_line(input_line& line, FILE* stream) {
     }
     line.length = length;
     return length;
+}
+
+#ifdef KEPSIFT_AVX2
+[[gnu::target("avx2")]] int read_line_avx2(input_line& line, FILE* stream) {
+    return read_line_with<take_line_bytes_avx2>(line, stream);
+}
+#endif
+
+} // namespace
+
+int read_line(input_line& line, FILE* stream) {
+#ifdef KEPSIFT_AVX2
+    if (HAS_AVX2) return read_line_avx2(line, stream);
+#endif
+    return read_line_with<take_line_bytes>(line, stream);
 }
 
 sift_result sift(FILE* input, FILE* output) {

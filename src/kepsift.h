@@ -22,6 +22,11 @@
 // path on any machine.
 #if defined(KEPSIFT_SSE2) && defined(__x86_64__) && defined(__GNUC__) && !defined(KEPSIFT_NO_AVX2)
 #define KEPSIFT_AVX2 1
+// Asked once, when the program starts.
+inline const bool HAS_AVX2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+}();
 #endif
 
 // The longest input line kept; bytes beyond it are dropped up to the line end.
