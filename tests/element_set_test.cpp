@@ -190,6 +190,33 @@ TEST(WriteSet, TrimsTheName) {
     }
 }
 
+TEST(WriteSet, CutsTheNameWhereverTheCutFalls) {
+    // Every place of a cut, at two columns, so that cuts and pairs of spaces
+    // fall on every side of each step the name is copied in.
+    const std::string tail = std::string("\n") + ORBITER.line_one + "\n" + ORBITER.line_two + "\n";
+    struct Mark {
+        const char* name;
+        std::string bytes;
+    } marks[] = {{"tab", "\t"}, {"NUL", std::string(1, '\0')}, {"two spaces", "  "}};
+    for (const std::string prefix : {"", "> "}) {
+        for (const Mark& mark : marks) {
+            for (std::size_t at = 0; at < 75; ++at) {
+                SCOPED_TRACE(std::string(mark.name) + " at " + std::to_string(at) + " after '" + prefix +
+                             "'");
+                const std::string name = std::string(at, 'N') + mark.bytes + std::string(10, 'M');
+                // Only 69 bytes count: a second space past them cuts nothing.
+                std::string expected = name.substr(0, std::min<std::size_t>(at, 69));
+                if (mark.bytes == "  " && at == 68) expected += " ";
+                const std::string pad(prefix.size(), ' ');
+                const line_window window =
+                    make_window(prefix + name, pad + ORBITER.line_one, pad + ORBITER.line_two);
+                EXPECT_EQ(write_to_string(write_set, window, static_cast<int>(prefix.size())),
+                          expected + tail);
+            }
+        }
+    }
+}
+
 TEST(WriteSet, DropsThePrefixAndTheTailAndNormalisesTheLines) {
     std::string plus_only = LANTERN.line_one;
     plus_only[68] = '7';
