@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 /* The least a filter that writes nearly all it reads must pay: copy the
  * input to the output in blocks of 8192 bytes through 8192-byte stream
  * buffers.  copy INPUT [OUTPUT] */

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 /* The least any filter of this input must do: read every byte through an
  * 8192-byte stdio buffer and look at it.  Prints the number of line ends. */
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Writes a benchmark input of one kind to standard output:
 //   generate clean|pairs|noisy|adversarial|worst MEGABYTES
 // The same arguments always give the same bytes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Microbenchmarks of the reader, the search and the writer.
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Feeds arbitrary bytes through the filter loop and checks what a user of
 // the output relies on, and that it writes exactly what the plain reference
 // filter writes: no valid set lost, none taken at the wrong column.  Any

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // A second kepsift, written apart from the program and as plainly as the
 // rules can be put: a reader that takes one byte at a time, templates read
 // column by column as strings of class codes, and a loop that tries every

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Runs the fuzz target once over each file named, or over every file in
 // each folder named, so that a build without libFuzzer replays the corpus.
 

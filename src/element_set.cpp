@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Element sets: the templates of the three lines, the classes of their
 // columns, the two check-digit rules, the search and the writer.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Run control and input: the command line, the streams, the line reader and
 // the one loop that moves a window of three lines through the input.
 
@@ -82,7 +83,7 @@ int report_failure(int error, const char* format, ...) {
 void print_usage() {
     std::fprintf(stderr, "KEPSIFT " KEPSIFT_VERSION " %s %s\n", __DATE__, __TIME__);
     std::fputs("Copyright (c) 2026 the KEPSIFT authors.\n"
-               "Free to use, copy, change and pass on; it comes with no warranty.\n"
+               "Released under the ISC License; it comes with no warranty.\n"
                "\n"
                "  usage:  kepsift [inputfile [outputfile]]\n"
                "     If no inputfile is specified, reads from stdin.\n"

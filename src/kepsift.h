@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // kepsift: pick orbital element sets out of any text.
 //
 // The records and constants shared by the run-control-and-input unit

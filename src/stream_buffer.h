@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The one place that looks inside a stream's buffer.
 //
 // The reader takes the bytes the input buffer already holds in runs, and

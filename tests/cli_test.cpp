@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // End-to-end: the built program, its arguments, streams and exit status.
 
 #include <cerrno>
@@ -28,7 +29,7 @@ using test::run_kepsift;
 using test::written;
 
 const std::string USAGE_TAIL = "Copyright (c) 2026 the KEPSIFT authors.\n"
-                               "Free to use, copy, change and pass on; it comes with no warranty.\n"
+                               "Released under the ISC License; it comes with no warranty.\n"
                                "\n"
                                "  usage:  kepsift [inputfile [outputfile]]\n"
                                "     If no inputfile is specified, reads from stdin.\n"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: ISC
 # Makes each read(2), write(2) and close(2) of the built program's two
 # streams fail once, in turn, with strace, and checks what the user gets:
 #   a read fault:  the output and report of the input cut where it hit,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The run against streams that fail once, at one call, and then work again:
 // every read and every write of a fixture that spans many buffers is made to
 // fail in turn, and each run must give either the right output or a clean

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: ISC
 # Runs every example command of the manual as written, from a copy of the
 # source tree's examples, with the built kepsift first on the PATH.
 #   manual_examples.sh MANUAL PROGRAM_FOLDER SOURCE_FOLDER
@@ -10,9 +11,17 @@ trap 'rm -rf "$work"' EXIT
 cp -r "$source_folder/examples" "$work/"
 cd "$work"
 export PATH="$program_folder:$PATH"
+# The archive the pipe example reads.
+gzip -c examples/mail.txt > archive.gz
 
 ran=0
 while IFS= read -r command; do
+  tool=${command%% *}
+  if ! command -v "$tool" > /dev/null; then
+    echo "\$ $command"
+    echo "    skipped: $tool is not installed"
+    continue
+  fi
   echo "\$ $command"
   if ! output=$(bash -o pipefail -c "$command" 2>&1); then
     echo "$output"

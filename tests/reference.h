@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The two-line layout as a user writes it down, kept apart from the
 // program's own tables so that tests and the fuzzer check the program
 // against it rather than against itself.

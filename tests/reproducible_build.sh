@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: ISC
 # Builds kepsift twice, from two copies of the source in different folders,
 # with one SOURCE_DATE_EPOCH, and fails unless the two programs are the same
 # byte for byte.

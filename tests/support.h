@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Helpers shared by the tests: memory streams, files and running the
 // built program.
 

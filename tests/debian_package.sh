@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: ISC
+# Builds the Debian package the Debian way, twice, from two copies of the
+# tracked source in two folders, and checks it as a packager would: the two
+# .deb files are the same byte for byte, lintian (pedantic) and blhc find
+# nothing, the package holds exactly what it should, and once installed
+# with dpkg the program runs and its manual is found.  Removes it again.
+#   debian_package.sh [SOURCE_FOLDER]
+set -euo pipefail
+source_folder=$(cd "${1:-.}" && pwd)
+version=$(dpkg-parsechangelog -l "$source_folder/debian/changelog" -S Version)
+arch=$(dpkg --print-architecture)
+package=kepsift_${version}_${arch}.deb
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+for folder in first second/elsewhere; do
+  mkdir -p "$work/$folder/kepsift"
+  (cd "$source_folder" && git ls-files -z | xargs -0 cp --parents -t "$work/$folder/kepsift")
+  if ! (cd "$work/$folder/kepsift" && dpkg-buildpackage -us -uc -b > "$work/$folder/build.log" 2>&1); then
+    tail -n 40 "$work/$folder/build.log"
+    echo "FAILED: dpkg-buildpackage in $folder"
+    exit 1
+  fi
+done
+first=$work/first/$package
+cmp "$first" "$work/second/elsewhere/$package"
+echo "two builds in two folders give the same $package: $(sha256sum < "$first" | cut -c1-16)"
+
+# Lintian as a user: it warns about running as root, which is no finding.
+findings=$(lintian --pedantic --info --display-experimental "$first" "${first%.deb}.changes" 2>&1 |
+           grep -v '^running with root privileges' || true)
+if [ -n "$findings" ]; then
+  printf 'FAILED: lintian:\n%s\n' "$findings"
+  exit 1
+fi
+hardening=$(blhc --debian --all "$work/first/build.log" || true)
+if [ -n "$hardening" ]; then
+  printf 'FAILED: blhc:\n%s\n' "$hardening"
+  exit 1
+fi
+echo "lintian --pedantic and blhc: nothing found"
+
+contents=$(dpkg-deb -c "$first" | awk '$1 !~ /^d/ { print $6 }' | sort | tr '\n' ' ')
+wanted="./usr/bin/kepsift ./usr/share/doc/kepsift/changelog.gz ./usr/share/doc/kepsift/copyright ./usr/share/man/man1/kepsift.1.gz "
+if [ "$contents" != "$wanted" ]; then
+  echo "FAILED: the package holds: $contents"
+  exit 1
+fi
+
+dpkg -i "$first" > /dev/null
+trap 'dpkg -r kepsift > /dev/null 2>&1 || true; rm -rf "$work"' EXIT
+/usr/bin/kepsift "$source_folder/examples/mail.txt" 2> "$work/report" | cmp - "$source_folder/tests/expected/mail.txt"
+[ "$(cat "$work/report")" = "Found 2 element sets." ] || { echo "FAILED: report $(cat "$work/report")"; exit 1; }
+manual=$(man -w kepsift)
+[ "$manual" = /usr/share/man/man1/kepsift.1.gz ] || { echo "FAILED: man -w kepsift gives $manual"; exit 1; }
+dpkg -r kepsift > /dev/null
+if [ -e /usr/bin/kepsift ]; then
+  echo "FAILED: /usr/bin/kepsift is still there after dpkg -r"
+  exit 1
+fi
+echo "installed with dpkg -i, ran, found its manual, removed: $package as it should be"
