@@ -409,20 +409,21 @@ constexpr wide_template widen(const compiled_template& compiled) {
     return plain_sum_of_steps(runs[0], runs[1], runs[2]);
 }
 
-// Copies 69 columns with every '+' a space and the check digit rewritten
-// by the plain rule, from the same loads.  The third step overlaps the
-// second with the same bytes, so the copy may be made in place.
-[[gnu::target("avx2")]] void copy_normalised_avx2(char* to, const char* from) {
+// Copies 69 columns with every '+' a space, and tells whether there was
+// one.  All three steps are loaded before any is stored, so the copy may be
+// made in place.
+[[gnu::target("avx2")]] bool copy_replacing_plus_avx2(char* to, const char* from) {
     __m256i runs[WIDE_STEPS];
     for (std::size_t step = 0; step < WIDE_STEPS; ++step)
         runs[step] = load_wide(from + WIDE_STEP_COLUMNS[step]);
-    const int plain = plain_sum_of_steps(runs[0], runs[1], runs[2]);
+    __m256i any_plus = _mm256_setzero_si256();
     for (std::size_t step = 0; step < WIDE_STEPS; ++step) {
         const __m256i plus = _mm256_cmpeq_epi8(runs[step], _mm256_set1_epi8('+'));
+        any_plus = _mm256_or_si256(any_plus, plus);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + WIDE_STEP_COLUMNS[step]),
                             _mm256_sub_epi8(runs[step], _mm256_and_si256(plus, _mm256_set1_epi8('+' - ' '))));
     }
-    to[SUMMED_COLUMNS] = static_cast<char>('0' + plain % 10);
+    return _mm256_testz_si256(any_plus, any_plus) == 0;
 }
 
 #endif
@@ -521,28 +522,43 @@ bool plus_rule_fits(const char* columns, int value, int plain) {
     return value == plain % 10 || plus_rule_fits(columns, value, plain);
 }
 
-// Copies 69 columns of line 1 or line 2 from from to to, every '+' a space
-// and the check digit rewritten by the plain rule.  A '+' adds nothing to
-// the plain sum, so the sum of the line as read is the sum as written.
-// Reading the source, not the copy, keeps the loop clear of loads that
-// would wait for the stores before them.
-void copy_normalised(char* to, const char* from) {
-#ifdef KEPSIFT_AVX2
-    if (HAS_AVX2) return copy_normalised_avx2(to, from);
-#endif
-    const int plain = plain_sum(from);
+// Copies 69 columns of line 1 or line 2 from from to to, every '+' a space,
+// and tells whether there was one.  Each step is loaded before it is
+// stored, so the copy may be made in place.
+bool copy_replacing_plus(char* to, const char* from) {
 #ifdef KEPSIFT_SSE2
-    // The steps of the template check; the last one overlaps the fourth,
-    // which writes the same bytes, so the copy may also be made in place.
-    for (const int first : STEP_COLUMNS) {
-        const __m128i run = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + first));
-        const __m128i plus = _mm_cmpeq_epi8(run, _mm_set1_epi8('+'));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + first),
-                         _mm_sub_epi8(run, _mm_and_si128(plus, _mm_set1_epi8('+' - ' '))));
+    __m128i runs[VECTOR_STEPS];
+    for (std::size_t step = 0; step < VECTOR_STEPS; ++step)
+        runs[step] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + STEP_COLUMNS[step]));
+    __m128i any_plus = _mm_setzero_si128();
+    for (std::size_t step = 0; step < VECTOR_STEPS; ++step) {
+        const __m128i plus = _mm_cmpeq_epi8(runs[step], _mm_set1_epi8('+'));
+        any_plus = _mm_or_si128(any_plus, plus);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + STEP_COLUMNS[step]),
+                         _mm_sub_epi8(runs[step], _mm_and_si128(plus, _mm_set1_epi8('+' - ' '))));
     }
+    return _mm_movemask_epi8(any_plus) != 0;
 #else
-    for (int k = 0; k < SUMMED_COLUMNS; ++k) to[k] = from[k] == '+' ? ' ' : from[k];
+    bool any_plus = false;
+    for (int k = 0; k < SET_LINE_WIDTH; ++k) {
+        any_plus |= from[k] == '+';
+        to[k] = from[k] == '+' ? ' ' : from[k];
+    }
+    return any_plus;
 #endif
+}
+
+// The same, with the check digit rewritten by the plain rule.  A '+' adds
+// nothing to the plain sum, so the sum of the line as read is the sum as
+// written.
+void copy_normalised(char* to, const char* from) {
+    const int plain = plain_sum(from);
+#ifdef KEPSIFT_AVX2
+    if (HAS_AVX2)
+        copy_replacing_plus_avx2(to, from);
+    else
+#endif
+        copy_replacing_plus(to, from);
     to[SUMMED_COLUMNS] = static_cast<char>('0' + plain % 10);
 }
 
@@ -647,12 +663,10 @@ int leftmost_column(const input_line& first, const input_line& second, int last,
 // with its LF.
 constexpr int MOST_SET_BYTES = 3 * (SET_LINE_WIDTH + 1);
 
-#ifdef KEPSIFT_SSE2
 // How far the copy of a name may reach: whole steps of up to 32 bytes over
 // its 69 bytes.
 constexpr int NAME_COPY_REACH = (SET_LINE_WIDTH + 31) / 32 * 32;
 static_assert(NAME_COPY_REACH <= MOST_SET_BYTES, "the copy stays within the room for a set");
-#endif
 
 // The name ends at a NUL or a tab, and where two spaces meet: names in
 // catalogs are padded with spaces to a fixed width.
@@ -706,51 +720,71 @@ int put_name_vectors(char* to, const char* name, int available) {
 }
 #endif
 
-// Puts the trimmed name and its LF at to; returns how many bytes it put.
-int put_name(char* to, const input_line& name_line, int column) {
-    const char* name = name_line.chars + column;
-    const int available = std::min(SET_LINE_WIDTH, name_line.length - column);
-#ifdef KEPSIFT_SSE2
-    // Unless the loads would reach past the line's storage.
-    if (column + NAME_COPY_REACH <= LINE_CAPACITY) {
-#ifdef KEPSIFT_AVX2
-        const int length =
-            HAS_AVX2 ? put_name_avx2(to, name, available) : put_name_vectors(to, name, available);
-#else
-        const int length = put_name_vectors(to, name, available);
-#endif
-        to[length] = '\n';
-        return length + 1;
-    }
-#endif
+// The name's length, scanned a byte at a time.
+int name_length(const char* name, int available) {
     int length = 0;
     while (length < available && name[length] != '\0' && name[length] != '\t' &&
-           !(name[length] == ' ' && length + 1 < available && name[length + 1] == ' ')) {
-        to[length] = name[length];
+           !(name[length] == ' ' && length + 1 < available && name[length + 1] == ' '))
         ++length;
-    }
-    to[length] = '\n';
-    return length + 1;
-}
-
-// Puts the normalised 69 columns of line from column, and a LF, at to.
-int put_set_line(char* to, const input_line& line, int column) {
-    copy_normalised(to, line.chars + column);
-    to[SET_LINE_WIDTH] = '\n';
-    return SET_LINE_WIDTH + 1;
+    return length;
 }
 
 // Puts a set whose name comes from name_line, or an empty name without it,
-// at to; returns how many bytes it put.
-int put_set(char* to, const input_line* name_line, const input_line& one, const input_line& two, int column) {
+// at to; returns how many bytes it put.  put_name copies a name of
+// available bytes and returns its length; copy_line copies a line,
+// replacing its plus signs, and tells whether it had one.  Inlined into a
+// caller of each kind, with its helpers.
+//
+// The set passed its check, so a line without a '+' has the plain check
+// digit already: both rules give the same digit there.  Only a line with
+// one has its digit rewritten.
+template <int (*put_name)(char*, const char*, int), bool (*copy_line)(char*, const char*)>
+[[gnu::always_inline]] inline int put_set_with(char* to, const input_line* name_line, const input_line& one,
+                                               const input_line& two, int column) {
     int length = 0;
-    if (name_line != nullptr)
-        length = put_name(to, *name_line, column);
-    else
-        to[length++] = '\n';
-    length += put_set_line(to + length, one, column);
-    length += put_set_line(to + length, two, column);
+    if (name_line != nullptr) {
+        const char* name = name_line->chars + column;
+        const int available = std::min(SET_LINE_WIDTH, name_line->length - column);
+        // The copy reads whole steps, never past the line's storage.
+        if (column + NAME_COPY_REACH <= LINE_CAPACITY) {
+            length = put_name(to, name, available);
+        } else {
+            length = name_length(name, available);
+            std::memcpy(to, name, static_cast<std::size_t>(length));
+        }
+    }
+    to[length++] = '\n';
+    for (const input_line* line : {&one, &two}) {
+        const char* from = line->chars + column;
+        if (copy_line(to + length, from))
+            to[length + SUMMED_COLUMNS] = static_cast<char>('0' + plain_sum(from) % 10);
+        to[length + SET_LINE_WIDTH] = '\n';
+        length += SET_LINE_WIDTH + 1;
+    }
     return length;
+}
+
+#ifdef KEPSIFT_AVX2
+[[gnu::target("avx2")]] int put_set_avx2(char* to, const input_line* name_line, const input_line& one,
+                                         const input_line& two, int column) {
+    return put_set_with<put_name_avx2, copy_replacing_plus_avx2>(to, name_line, one, two, column);
+}
+#endif
+
+#ifndef KEPSIFT_SSE2
+// Without SSE2 the name is scanned a byte at a time.
+int put_name_vectors(char* to, const char* name, int available) {
+    const int length = name_length(name, available);
+    std::memcpy(to, name, static_cast<std::size_t>(length));
+    return length;
+}
+#endif
+
+int put_set(char* to, const input_line* name_line, const input_line& one, const input_line& two, int column) {
+#ifdef KEPSIFT_AVX2
+    if (HAS_AVX2) return put_set_avx2(to, name_line, one, two, column);
+#endif
+    return put_set_with<put_name_vectors, copy_replacing_plus>(to, name_line, one, two, column);
 }
 
 // Writes the set.  When the stream's buffer has room, the set is put there
