@@ -672,6 +672,20 @@ static_assert(NAME_COPY_REACH <= MOST_SET_BYTES, "the copy stays within the room
 // catalogs are padded with spaces to a fixed width.
 
 #ifdef KEPSIFT_SSE2
+// Where the name ends within the step of width bytes from first, given the
+// marks of its spaces and of its NULs and tabs (a bit a byte), or
+// NO_COLUMN.  A pair of spaces may straddle two steps: space_before
+// carries a step's last space into the next.
+[[gnu::always_inline]] inline int name_end_in_step(unsigned spaces, unsigned stops, unsigned& space_before,
+                                                   int first, int width) {
+    // Each bit marks the second space of a pair.
+    const unsigned pairs = spaces & ((spaces << 1) | space_before);
+    if ((pairs & 1U) != 0) return first - 1;
+    if (const unsigned ends = stops | (pairs >> 1); ends != 0) return first + __builtin_ctz(ends);
+    space_before = spaces >> (width - 1);
+    return NO_COLUMN;
+}
+
 // Copies the name to to sixteen bytes at a time and returns its length; the
 // copy may run up to 80 bytes past to.  Each step marks the NULs, tabs and
 // spaces among the bytes available; a pair of spaces may straddle two steps.
@@ -684,13 +698,10 @@ int put_name_vectors(char* to, const char* name, int available) {
         const auto marks = [&](char byte) {
             return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(run, _mm_set1_epi8(byte)))) & held;
         };
-        const unsigned spaces = marks(' ');
-        // Each bit marks the second space of a pair.
-        const unsigned pairs = spaces & ((spaces << 1) | space_before);
-        if ((pairs & 1U) != 0) return first - 1;
-        if (const unsigned ends = marks('\0') | marks('\t') | (pairs >> 1); ends != 0)
-            return first + __builtin_ctz(ends);
-        space_before = spaces >> (VECTOR_WIDTH - 1);
+        if (const int end =
+                name_end_in_step(marks(' '), marks('\0') | marks('\t'), space_before, first, VECTOR_WIDTH);
+            end != NO_COLUMN)
+            return end;
     }
     return available;
 }
@@ -709,12 +720,10 @@ int put_name_vectors(char* to, const char* name, int available) {
                        _mm256_movemask_epi8(_mm256_cmpeq_epi8(run, _mm256_set1_epi8(byte)))) &
                    held;
         };
-        const unsigned spaces = marks(' ');
-        const unsigned pairs = spaces & ((spaces << 1) | space_before);
-        if ((pairs & 1U) != 0) return first - 1;
-        if (const unsigned ends = marks('\0') | marks('\t') | (pairs >> 1); ends != 0)
-            return first + __builtin_ctz(ends);
-        space_before = spaces >> (WIDE_WIDTH - 1);
+        if (const int end =
+                name_end_in_step(marks(' '), marks('\0') | marks('\t'), space_before, first, WIDE_WIDTH);
+            end != NO_COLUMN)
+            return end;
     }
     return available;
 }
