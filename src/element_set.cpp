@@ -428,35 +428,35 @@ constexpr wide_template widen(const compiled_template& compiled) {
 
 #endif
 
-// A line template in both forms.
-struct vector_template_of {
+// A line template in the forms each width of step reads.
+struct line_vectors {
     vector_template narrow;
 #ifdef KEPSIFT_AVX2
     wide_template wide;
 #endif
 };
 
-constexpr vector_template_of LINE_ONE_VECTORS{vectorise(LINE_ONE_COLUMNS)
+constexpr line_vectors LINE_ONE_VECTORS{vectorise(LINE_ONE_COLUMNS)
 #ifdef KEPSIFT_AVX2
-                                                  ,
-                                              widen(LINE_ONE_COLUMNS)
+                                            ,
+                                        widen(LINE_ONE_COLUMNS)
 #endif
 };
-constexpr vector_template_of LINE_TWO_VECTORS{vectorise(LINE_TWO_COLUMNS)
+constexpr line_vectors LINE_TWO_VECTORS{vectorise(LINE_TWO_COLUMNS)
 #ifdef KEPSIFT_AVX2
-                                                  ,
-                                              widen(LINE_TWO_COLUMNS)
+                                            ,
+                                        widen(LINE_TWO_COLUMNS)
 #endif
 };
 
-bool columns_pass(const char* bytes, const vector_template_of& vectors) {
+bool columns_pass(const char* bytes, const line_vectors& vectors) {
     return columns_pass_sse2(bytes, vectors.narrow);
 }
 #else
 // Without SSE2 the lines are checked column by column alone.
-struct vector_template_of {};
-constexpr vector_template_of LINE_ONE_VECTORS{};
-constexpr vector_template_of LINE_TWO_VECTORS{};
+struct line_vectors {};
+constexpr line_vectors LINE_ONE_VECTORS{};
+constexpr line_vectors LINE_TWO_VECTORS{};
 #endif
 
 #ifdef KEPSIFT_SSE2
@@ -591,7 +591,7 @@ void copy_normalised(char* to, const char* from) {
 // True if line passes the template of line 1 or line 2 at column.
 [[gnu::always_inline]] inline bool set_line_passes(const input_line& line, int column,
                                                    [[maybe_unused]] const compiled_template& compiled,
-                                                   [[maybe_unused]] const vector_template_of& vectors) {
+                                                   [[maybe_unused]] const line_vectors& vectors) {
 #ifdef KEPSIFT_SSE2
     const char* bytes = line.chars + column;
     return columns_pass(bytes, vectors) && checksum_matches(line, column, bytes[SET_LINE_WIDTH - 1]);
