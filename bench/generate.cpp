@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: ISC
 // Writes a benchmark input of one kind to standard output:
-//   generate clean|pairs|noisy|adversarial|worst MEGABYTES
+//   generate clean|pairs|noisy|adversarial|worst|crowded MEGABYTES
 // The same arguments always give the same bytes.
 
 #include <cstdint>
@@ -117,6 +117,17 @@ std::string block(const std::string& kind, random_source& random) {
         text += prefix + set.name + end + prefix + one + end + second_prefix + two + end;
         return text;
     }
+    if (kind == "crowded") {
+        // A '1' over a '2', each before a space, at every other column:
+        // a candidate for the quick test at every second column.
+        std::string one_line;
+        std::string two_line;
+        while (one_line.size() < 1000) {
+            one_line += "1 ";
+            two_line += "2 ";
+        }
+        return one_line + "\n" + two_line + "\n";
+    }
     if (kind == "worst") {
         // Lines of about 1000 bytes: a chain of valid line 1s, then on the
         // next line a chain of line 2s at the same columns that fail only at
@@ -152,11 +163,12 @@ std::string block(const std::string& kind, random_source& random) {
 
 int main(int argc, char* argv[]) {
     if (argc != 3) {
-        std::fputs("usage: generate clean|pairs|noisy|adversarial|worst MEGABYTES\n", stderr);
+        std::fputs("usage: generate clean|pairs|noisy|adversarial|worst|crowded MEGABYTES\n", stderr);
         return 2;
     }
     const std::string kind = argv[1];
-    if (kind != "clean" && kind != "pairs" && kind != "noisy" && kind != "adversarial" && kind != "worst") {
+    if (kind != "clean" && kind != "pairs" && kind != "noisy" && kind != "adversarial" && kind != "worst" &&
+        kind != "crowded") {
         std::fprintf(stderr, "generate: unknown kind %s\n", argv[1]);
         return 2;
     }

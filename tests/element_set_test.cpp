@@ -114,6 +114,7 @@ TEST(FindSet, YieldsTheLeftmostColumnOfAValidSet) {
         {"tab at the name's column", make_window("\tNAME", one, two), NO_COLUMN},
         {"two valid columns", make_window(long_name, one + " " + one, two + " " + two), 0},
         {"second column valid only", make_window(long_name, "1" + one, "2" + two), 1},
+        {"a set among crowded candidates", make_window(long_name, "1 1 1 1 " + one, "2 2 2 2 " + two), 8},
         {"'-' as sign of the second derivative", window_of(GANNET), 0},
         {"'+' as sign of the second derivative",
          make_window(GANNET.name, with_check_digit(plus_second_derivative), GANNET.line_two), 0},
