@@ -156,6 +156,56 @@ TEST(FindBarePair, YieldsTheColumnOfLineOneAndLineTwoInTheFirstTwoSlots) {
     }
 }
 
+TEST(SearchWindow, KeepsThePairWhenNoSetIsFound) {
+    // The pair found in line_one and line_two is what find_bare_pair finds
+    // once the window has slid by one line.
+    const std::string one = ORBITER.line_one;
+    const std::string two = ORBITER.line_two;
+    struct Case {
+        const char* name;
+        line_window window;
+        int set_column;
+        int pair_column;
+    } cases[] = {
+        {"a named set", window_of(ORBITER), 0, 0},
+        {"a name line that cannot be one", make_window("\tnote", one, two), NO_COLUMN, 0},
+        {"a name line too short for the column", make_window("x", "  " + one, "  " + two), NO_COLUMN, 2},
+        {"no pair at all", make_window(one, two, "text"), NO_COLUMN, NO_COLUMN},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const window_search found = search_window(c.window);
+        EXPECT_EQ(found.set_column, c.set_column);
+        EXPECT_EQ(found.set_column, find_set(c.window));
+        if (found.set_column == NO_COLUMN) {
+            EXPECT_EQ(found.pair_column, c.pair_column);
+            const line_window slid{c.window.line_one, c.window.line_two, test::make_line("")};
+            EXPECT_EQ(found.pair_column, find_bare_pair(slid));
+        }
+    }
+}
+
+TEST(NormaliseSetLine, RewritesPlusSignsAndTheCheckDigitOfAnyLine) {
+    const std::string plus_gone = "1 58011U 23155C   26341.12500000 -.00000020  00000 0 -10730-3 0 12345";
+    std::string wrong_digit = ORBITER.line_one;
+    wrong_digit[68] = '0';
+    struct Case {
+        const char* name;
+        std::string line;
+        std::string normalised;
+    } cases[] = {
+        {"a valid line without plus signs", ORBITER.line_one, ORBITER.line_one},
+        {"plus signs become spaces", LANTERN.line_one, plus_gone},
+        {"a wrong check digit is rewritten", wrong_digit, ORBITER.line_one},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string copy = c.line;
+        normalise_set_line(copy.data());
+        EXPECT_EQ(copy, c.normalised);
+    }
+}
+
 std::string write_to_string(void (*writer)(const line_window&, int, FILE*), const line_window& window,
                             int column) {
     char* buffer = nullptr;
