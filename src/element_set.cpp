@@ -231,7 +231,7 @@ __m128i in_range(__m128i bytes, char low, char high) {
 // True if each of the 69 columns from bytes holds a byte its template
 // accepts, the check digit column taken as a plain digit.  All five steps
 // are tested, with no branch between them.
-bool columns_pass_sse2(const char* bytes, const vector_template& vectors) {
+bool columns_pass(const char* bytes, const vector_template& vectors) {
     __m128i all = _mm_set1_epi8(-1);
     for (std::size_t step = 0; step < VECTOR_STEPS; ++step) {
         const __m128i run = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + STEP_COLUMNS[step]));
@@ -450,9 +450,6 @@ constexpr line_vectors LINE_TWO_VECTORS{vectorise(LINE_TWO_COLUMNS)
 #endif
 };
 
-bool columns_pass(const char* bytes, const line_vectors& vectors) {
-    return columns_pass_sse2(bytes, vectors.narrow);
-}
 #else
 // Without SSE2 the lines are checked column by column alone.
 struct line_vectors {};
@@ -595,7 +592,7 @@ void copy_normalised(char* to, const char* from) {
                                                    [[maybe_unused]] const line_vectors& vectors) {
 #ifdef KEPSIFT_SSE2
     const char* bytes = line.chars + column;
-    return columns_pass(bytes, vectors) && checksum_matches(line, column, bytes[SET_LINE_WIDTH - 1]);
+    return columns_pass(bytes, vectors.narrow) && checksum_matches(line, column, bytes[SET_LINE_WIDTH - 1]);
 #else
     return template_passes(line, column, compiled);
 #endif
