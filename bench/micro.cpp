@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: ISC
-// Microbenchmarks of the reader, the search and the writer.
+// Microbenchmarks of the reader, the search and the writer, each with every
+// engine this processor can run.
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include <benchmark/benchmark.h>
 
+#include "engine.h"
 #include "kepsift.h"
 
 namespace {
@@ -39,15 +42,16 @@ void read_lines(benchmark::State& state) {
     std::string text;
     while (text.size() < 1 << 20) text += NAME + "\r\n" + LINE_ONE + "\r\n" + LINE_TWO + "\r\n";
     input_line line{};
+    const auto blocks = std::make_unique<input_blocks>();
     for (auto _ : state) {
         FILE* stream = fmemopen(text.data(), text.size(), "rb");
         std::setvbuf(stream, nullptr, _IOFBF, STREAM_BUFFER_SIZE);
-        while (read_line(line, stream) > 0) benchmark::DoNotOptimize(line);
+        begin_input(*blocks, stream);
+        while (read_line(line, *blocks) > 0) benchmark::DoNotOptimize(line);
         std::fclose(stream);
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
 }
-BENCHMARK(read_lines);
 
 void find_set_in(benchmark::State& state, const line_window& window) {
     for (auto _ : state) benchmark::DoNotOptimize(find_set(window));
@@ -58,20 +62,17 @@ void find_set_typical(benchmark::State& state) {
     const line_window window{make_line(NAME), make_line(LINE_ONE), make_line(LINE_TWO)};
     find_set_in(state, window);
 }
-BENCHMARK(find_set_typical);
 
 void find_set_prose(benchmark::State& state) {
     const std::string prose = "the desk sent the new elements for 1 and 2 this morning, quoted below";
     const line_window window{make_line(prose), make_line(prose), make_line(prose)};
     find_set_in(state, window);
 }
-BENCHMARK(find_set_prose);
 
 void find_set_adversarial(benchmark::State& state) {
     static const line_window window = adversarial_window();
     find_set_in(state, window);
 }
-BENCHMARK(find_set_adversarial);
 
 void find_bare_pair_adversarial(benchmark::State& state) {
     line_window window = adversarial_window();
@@ -80,18 +81,44 @@ void find_bare_pair_adversarial(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(find_bare_pair(window));
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * window.line_one.length);
 }
-BENCHMARK(find_bare_pair_adversarial);
 
 void write_sets(benchmark::State& state) {
     const line_window window{make_line(NAME), make_line(LINE_ONE), make_line(LINE_TWO)};
     FILE* sink = std::fopen("/dev/null", "w");
     std::setvbuf(sink, nullptr, _IOFBF, STREAM_BUFFER_SIZE);
-    for (auto _ : state) write_set(window, 0, sink);
+    const auto blocks = std::make_unique<output_blocks>();
+    begin_output(*blocks, sink);
+    for (auto _ : state) write_set(window, 0, *blocks);
+    end_output(*blocks);
     std::fclose(sink);
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
 }
-BENCHMARK(write_sets);
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char* argv[]) {
+    const struct {
+        const char* name;
+        void (*run)(benchmark::State&);
+    } benchmarks[] = {
+        {"read_lines", read_lines},
+        {"find_set_typical", find_set_typical},
+        {"find_set_prose", find_set_prose},
+        {"find_set_adversarial", find_set_adversarial},
+        {"find_bare_pair_adversarial", find_bare_pair_adversarial},
+        {"write_sets", write_sets},
+    };
+    for (const engine* each : built_engines()) {
+        if (!runs_here(*each)) continue;
+        for (const auto& bench : benchmarks)
+            benchmark::RegisterBenchmark((std::string(bench.name) + "/" + each->name).c_str(),
+                                         [each, run = bench.run](benchmark::State& state) {
+                                             use_engine(each->name);
+                                             run(state);
+                                         });
+    }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: ISC
-// Feeds arbitrary bytes through the filter loop and checks what a user of
-// the output relies on, and that it writes exactly what the plain reference
-// filter writes: no valid set lost, none taken at the wrong column.  Any
-// breach aborts, so the fuzzer keeps the input.
+// Feeds arbitrary bytes through the filter loop, once with each engine this
+// processor can run, and checks what a user of the output relies on, and
+// that each writes exactly what the plain reference filter writes: no valid
+// set lost, none taken at the wrong column.  Any breach aborts, so the
+// fuzzer keeps the input.
 
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine.h"
 #include "kepsift.h"
 #include "reference.h"
 #include "reference_filter.h"
@@ -43,11 +45,12 @@ sifted sift_bytes(const void* data, std::size_t size, std::size_t buffer_size) {
     require(input != nullptr && output != nullptr, "memory streams open");
     require(std::setvbuf(input, stream_buffer, _IOFBF, buffer_size) == 0, "the input is buffered");
 
-    const std::int64_t sets_found = sift(input, output).sets_found;
+    const sift_result run = sift(input, output);
+    require(run.engine == current_engine().name, "the engine in use did the work");
     require(std::feof(input) && !std::ferror(input), "the input is read to its end");
     std::fclose(input);
     require(std::fclose(output) == 0, "the output closes");
-    sifted result{std::string(buffer, length), sets_found};
+    sifted result{std::string(buffer, length), run.sets_found};
     std::free(buffer);
     return result;
 }
@@ -93,15 +96,19 @@ std::int64_t check_output(std::string_view output) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // Buffer ends fall at other places for inputs of other sizes.
     constexpr std::size_t BUFFER_SIZES[] = {STREAM_BUFFER_SIZE, 1, 2, 3, 7, 16, 17, 100};
-    const sifted first = sift_bytes(data, size, BUFFER_SIZES[size % std::size(BUFFER_SIZES)]);
-    require(check_output(first.output) == first.sets_found, "the count is the number of sets written");
-
     const reference_filter::result expected = reference_filter::sift(data, size);
-    require(first.output == expected.output, "the output is the reference filter's");
-    require(first.sets_found == expected.sets_found, "the count is the reference filter's");
+    const engine& chosen = current_engine();
+    for (const engine* each : built_engines()) {
+        if (!use_engine(each->name)) continue;
+        const sifted first = sift_bytes(data, size, BUFFER_SIZES[size % std::size(BUFFER_SIZES)]);
+        require(check_output(first.output) == first.sets_found, "the count is the number of sets written");
+        require(first.output == expected.output, "the output is the reference filter's");
+        require(first.sets_found == expected.sets_found, "the count is the reference filter's");
 
-    const sifted again = sift_bytes(first.output.data(), first.output.size(), STREAM_BUFFER_SIZE);
-    require(again.output == first.output, "the output filters to itself");
-    require(again.sets_found == first.sets_found, "filtering the output finds the same count");
+        const sifted again = sift_bytes(first.output.data(), first.output.size(), STREAM_BUFFER_SIZE);
+        require(again.output == first.output, "the output filters to itself");
+        require(again.sets_found == first.sets_found, "filtering the output finds the same count");
+    }
+    use_engine(chosen.name);
     return 0;
 }

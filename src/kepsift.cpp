@@ -14,15 +14,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "engine.h"
 #include "kepsift.h"
-#include "stream_buffer.h"
-
-#ifdef KEPSIFT_SSE2
-#include <emmintrin.h>
-#endif
-#ifdef KEPSIFT_AVX2
-#include <immintrin.h>
-#endif
 
 #ifndef KEPSIFT_VERSION
 #error "the build defines KEPSIFT_VERSION"
@@ -36,9 +29,12 @@ constexpr int WINDOW_LINES = 3;
 // program allocates nothing of its own.
 line_window window;
 
-// The streams' buffers, for the same reason.
+// The streams' buffers and the blocks the program moves through them, for
+// the same reason.
 char input_buffer[STREAM_BUFFER_SIZE];
 char output_buffer[STREAM_BUFFER_SIZE];
+input_blocks input_storage;
+output_blocks output_storage;
 
 input_line& window_slot(int slot) {
     input_line* const slots[WINDOW_LINES] = {&window.name_line, &window.line_one, &window.line_two};
@@ -52,13 +48,13 @@ void copy_line(input_line& to, const input_line& from) {
 
 // Reads lines into the window from first_slot on, stopping at the first
 // slot that gets no line.  Returns how many slots now hold a line.
-int fill_window_from(int first_slot, FILE* input) {
+int fill_window_from(int first_slot, input_blocks& input) {
     int slot = first_slot;
     while (slot < WINDOW_LINES && read_line(window_slot(slot), input) > 0) ++slot;
     return slot;
 }
 
-int refill_window(FILE* input) { return fill_window_from(0, input); }
+int refill_window(input_blocks& input) { return fill_window_from(0, input); }
 
 // The oldest line leaves the window; line_two is left empty for the next read.
 void slide_window() {
@@ -136,168 +132,99 @@ void report_count(std::int64_t sets_found) {
 // flushed whatever failed; only the first failure is reported.
 int close_streams(FILE* input, FILE* output, const sift_result& result) {
     int status = EXIT_SUCCESS;
-    if (std::ferror(input)) status = report_failure(result.read_error, "Error reading input file");
+    if (result.read_error != 0) status = report_failure(result.read_error, "Error reading input file");
     if (std::fclose(input) != 0 && status == EXIT_SUCCESS)
         status = report_failure(errno, "Error closing input file");
-    if (std::ferror(output) && status == EXIT_SUCCESS)
+    if (result.write_error != 0 && status == EXIT_SUCCESS)
         status = report_failure(result.write_error, "Error writing output file");
     if (std::fclose(output) != 0 && status == EXIT_SUCCESS)
         status = report_failure(errno, "Error closing output file");
     return status;
 }
 
-bool is_line_end(int byte) { return byte == '\n' || byte == '\r'; }
-
-bool stream_has_stopped(FILE* stream) { return stream_ended(stream) || stream_failed(stream); }
-
-#ifdef KEPSIFT_AVX2
-// take_line_bytes 32 bytes at a time.
-[[gnu::target("avx2")]] std::size_t take_line_bytes_avx2(const char* bytes, std::size_t count,
-                                                         char* __restrict chars, std::size_t room) {
-    constexpr std::size_t STEP = 32;
-    const auto line_ends = [](__m256i run) __attribute__((target("avx2"))) {
-        return static_cast<unsigned>(_mm256_movemask_epi8(_mm256_or_si256(
-            _mm256_cmpeq_epi8(run, _mm256_set1_epi8('\n')), _mm256_cmpeq_epi8(run, _mm256_set1_epi8('\r')))));
-    };
-    std::size_t k = 0;
-    const std::size_t stored = std::min(count, room);
-    for (; k + STEP <= stored; k += STEP) {
-        const __m256i run = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + k));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(chars + k), run);
-        if (const unsigned ends = line_ends(run); ends != 0)
-            return k + static_cast<unsigned>(__builtin_ctz(ends));
-    }
-    for (; k < stored; ++k) {
-        if (is_line_end(static_cast<unsigned char>(bytes[k]))) return k;
-        chars[k] = bytes[k];
-    }
-    for (; k + STEP <= count; k += STEP) {
-        const __m256i run = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + k));
-        if (const unsigned ends = line_ends(run); ends != 0)
-            return k + static_cast<unsigned>(__builtin_ctz(ends));
-    }
-    while (k < count && !is_line_end(static_cast<unsigned char>(bytes[k]))) ++k;
-    return k;
-}
-#endif
-
-// Copies the bytes of the current line from a run of count buffered bytes
-// into chars, at most room of them, and returns where the line ends in the
-// run: the index of its line end, or count if the run holds none.  Bytes
-// past the room are looked at only to find the line end.
-std::size_t take_line_bytes(const char* bytes, std::size_t count, char* __restrict chars, std::size_t room) {
-    std::size_t k = 0;
-    const std::size_t stored = std::min(count, room);
-#ifdef KEPSIFT_SSE2
-    // Sixteen bytes a step, stored whole: those stored past the line end
-    // lie beyond its length, within the room.
-    constexpr std::size_t STEP = 16;
-    const auto line_ends = [](__m128i run) {
-        return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
-            _mm_cmpeq_epi8(run, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(run, _mm_set1_epi8('\r')))));
-    };
-    for (; k + STEP <= stored; k += STEP) {
-        const __m128i run = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + k));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(chars + k), run);
-        if (const unsigned ends = line_ends(run); ends != 0)
-            return k + static_cast<unsigned>(__builtin_ctz(ends));
-    }
-#endif
-    for (; k < stored; ++k) {
-        if (is_line_end(static_cast<unsigned char>(bytes[k]))) return k;
-        chars[k] = bytes[k];
-    }
-#ifdef KEPSIFT_SSE2
-    for (; k + STEP <= count; k += STEP) {
-        const __m128i run = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + k));
-        if (const unsigned ends = line_ends(run); ends != 0)
-            return k + static_cast<unsigned>(__builtin_ctz(ends));
-    }
-#endif
-    while (k < count && !is_line_end(static_cast<unsigned char>(bytes[k]))) ++k;
-    return k;
+// Takes the next block of the stream into the input's storage.  Once the
+// stream has met its end or an error it is not read again: a read after an
+// error might succeed, and a line cut by the failed read would arrive as
+// two.  fread gathers a whole block where it can, so every read(2) asks for
+// STREAM_BUFFER_SIZE bytes.
+bool take_block(input_blocks& input) {
+    input.next = 0;
+    input.held = 0;
+    if (input.error != 0 || std::feof(input.stream)) return false;
+    errno = 0;
+    input.held = static_cast<int>(std::fread(input.block, 1, STREAM_BUFFER_SIZE, input.stream));
+    input.block[input.held] = '\n';
+    // Taken now, before a write can change it.
+    if (std::ferror(input.stream)) input.error = errno != 0 ? errno : EIO;
+    return input.held > 0;
 }
 
-// The reader, with take as the scan of buffered bytes: inlined into each
-// caller, so that the scan is inlined too.
-template <std::size_t (*take)(const char*, std::size_t, char*, std::size_t)>
-[[gnu::always_inline]] inline int read_line_with(input_line& line, FILE* stream) {
-    line.length = 0;
-    // Once the stream has met its end or an error, no further line comes
-    // from it: glibc's getc would read again after an error, and a line cut
-    // by a failed read would arrive as two.
-    if (stream_has_stopped(stream)) return 0;
-
-    // Line ends before the line are skipped: the LF of a CR-LF whose CR
-    // ended the previous line, and every empty line.  The bytes the buffer
-    // holds are taken in runs; getc_unlocked refills it, handing out the
-    // first byte of the next buffer, and takes every byte where the
-    // buffer cannot be seen.  It returns EOF only once the end-of-file or
-    // error indicator is set: a data byte 255 comes back as 255.
-    int length = 0;
-    for (;;) {
-        const char* bytes = nullptr;
-        const std::size_t count = buffered_input(stream, &bytes);
-        std::size_t skipped = 0;
-        while (skipped < count && is_line_end(static_cast<unsigned char>(bytes[skipped]))) ++skipped;
-        consume_input(stream, skipped);
-        if (skipped < count) break;
-        const int byte = getc_unlocked(stream);
-        if (byte == EOF) return 0;
-        if (!is_line_end(byte)) {
-            line.chars[length++] = static_cast<char>(byte);
-            break;
-        }
+// Hands the first block of the output's storage to the stream.
+void hand_over_block(output_blocks& output) {
+    if (output.error != 0) return;
+    errno = 0;
+    if (std::fwrite(output.block, 1, STREAM_BUFFER_SIZE, output.stream) != STREAM_BUFFER_SIZE ||
+        std::ferror(output.stream)) {
+        output.error = errno != 0 ? errno : EIO;
+        return;
     }
-    // The line, up to and with its line end, which is not stored.  Bytes
-    // past the capacity are read and dropped up to the line end.
-    for (;;) {
-        const char* bytes = nullptr;
-        const std::size_t count = buffered_input(stream, &bytes);
-        if (count > 0) {
-            const std::size_t room = static_cast<std::size_t>(LINE_CAPACITY - length);
-            const std::size_t end = take(bytes, count, line.chars + length, room);
-            length += static_cast<int>(std::min(end, room));
-            if (end < count) {
-                consume_input(stream, end + 1);
-                break;
-            }
-            consume_input(stream, count);
-        }
-        const int byte = getc_unlocked(stream);
-        if (byte == EOF || is_line_end(byte)) break;
-        if (length < LINE_CAPACITY) line.chars[length++] = static_cast<char>(byte);
-    }
-    line.length = length;
-    return length;
+    output.handed += STREAM_BUFFER_SIZE;
 }
-
-#ifdef KEPSIFT_AVX2
-[[gnu::target("avx2")]] int read_line_avx2(input_line& line, FILE* stream) {
-    return read_line_with<take_line_bytes_avx2>(line, stream);
-}
-#endif
 
 } // namespace
 
-int read_line(input_line& line, FILE* stream) {
-#ifdef KEPSIFT_AVX2
-    if (HAS_AVX2) return read_line_avx2(line, stream);
-#endif
-    return read_line_with<take_line_bytes>(line, stream);
+void begin_input(input_blocks& input, FILE* stream) {
+    input.stream = stream;
+    input.next = 0;
+    input.held = 0;
+    input.error = 0;
+    input.block[0] = '\n';
 }
 
-sift_result sift(FILE* input, FILE* output) {
-    sift_result result{0, 0, 0};
-    // After a failed write the stream has dropped what its buffer held, so
-    // anything written later would leave a hole in the output.  Nothing more
-    // is written then: the output stays a clean prefix of what it should be.
-    const auto put = [&](auto write) {
-        ++result.sets_found;
-        if (result.write_error != 0) return;
-        write();
-        if (stream_failed(output)) result.write_error = errno != 0 ? errno : EIO;
-    };
+int read_line(input_line& line, input_blocks& input) {
+    line.length = 0;
+    while (!current_engine().take_line(line, input) && take_block(input)) {
+    }
+    return line.length;
+}
+
+void begin_output(output_blocks& output, FILE* stream) {
+    output.stream = stream;
+    output.held = 0;
+    output.handed = 0;
+    output.error = 0;
+    output.sets_put = 0;
+}
+
+char* room_for_set(output_blocks& output) { return output.error != 0 ? nullptr : output.block + output.held; }
+
+void commit_set(output_blocks& output, int length) {
+    output.held += length;
+    output.set_ends[output.sets_put++ % RECENT_SET_ENDS] = output.handed + output.held;
+    if (output.held < STREAM_BUFFER_SIZE) return;
+    // The set ran past the block: what lies past it starts the next.
+    hand_over_block(output);
+    output.held -= STREAM_BUFFER_SIZE;
+    std::memmove(output.block, output.block + STREAM_BUFFER_SIZE, static_cast<std::size_t>(output.held));
+}
+
+void end_output(output_blocks& output) {
+    if (output.error != 0 || output.held == 0) return;
+    errno = 0;
+    const auto held = static_cast<std::size_t>(output.held);
+    if (std::fwrite(output.block, 1, held, output.stream) != held || std::ferror(output.stream))
+        output.error = errno != 0 ? errno : EIO;
+    else
+        output.handed += output.held;
+    output.held = 0;
+}
+
+sift_result sift(FILE* input_stream, FILE* output_stream) {
+    input_blocks& input = input_storage;
+    output_blocks& output = output_storage;
+    begin_input(input, input_stream);
+    begin_output(output, output_stream);
+    sift_result result{0, 0, 0, current_engine().name};
     // The pair in name_line and line_one, when the search before the last
     // slide found it.
     constexpr int PAIR_UNKNOWN = NO_COLUMN - 1;
@@ -307,15 +234,16 @@ sift_result sift(FILE* input, FILE* output) {
         const int column = known_pair != PAIR_UNKNOWN ? known_pair : find_bare_pair(window);
         known_pair = PAIR_UNKNOWN;
         if (column == NO_COLUMN) return false;
-        put([&] { write_bare_pair(window, column, output); });
+        write_bare_pair(window, column, output);
+        ++result.sets_found;
         return true;
     };
-    errno = 0;
     int lines_held = refill_window(input);
     while (lines_held == WINDOW_LINES) {
         const window_search found = search_window(window);
         if (found.set_column != NO_COLUMN) {
-            put([&] { write_set(window, found.set_column, output); });
+            write_set(window, found.set_column, output);
+            ++result.sets_found;
             known_pair = PAIR_UNKNOWN;
             // The lines of a written set never take part in another set.
             lines_held = refill_window(input);
@@ -328,14 +256,15 @@ sift_result sift(FILE* input, FILE* output) {
             lines_held = fill_window_from(2, input);
         }
     }
-    // Taken now, before a write can change it.
-    if (std::ferror(input)) result.read_error = errno != 0 ? errno : EIO;
     // A file of bare pairs ends with its last pair alone in the window.
     if (lines_held == 2) take_bare_pair();
+    end_output(output);
+    result.read_error = input.error;
+    result.write_error = output.error;
     return result;
 }
 
-int run(FILE* input, FILE* output, bool input_is_named) {
+int run(FILE* input, FILE* output, named_files named) {
     // Full buffering even on a terminal: the output is data for other
     // programs, and a line at a time would cost a system call per line.
     // The buffers are the program's own storage, so that the size asked for
@@ -343,13 +272,19 @@ int run(FILE* input, FILE* output, bool input_is_named) {
     std::setvbuf(input, input_buffer, _IOFBF, sizeof input_buffer);
     std::setvbuf(output, output_buffer, _IOFBF, sizeof output_buffer);
     const sift_result result = sift(input, output);
-    if (input_is_named) report_count(result.sets_found);
+    if (named.input) report_count(result.sets_found);
     return close_streams(input, output, result);
 }
 
 int kepsift_main(int argc, char* argv[]) {
+    // A build limited to one engine may meet a processor that cannot run it.
+    if (!runs_here(current_engine())) {
+        std::fprintf(stderr, "Fatal error: this processor cannot run the %s engine.\n",
+                     current_engine().name);
+        return EXIT_FAILURE;
+    }
     if (!hold_closed_standard_descriptors()) return report_failure(errno, "Could not open /dev/null");
-    if (argc <= 1) return run(stdin, stdout, false);
+    if (argc <= 1) return run(stdin, stdout, {false, false});
     if (argc > 3) return usage_failure();
 
     const char* input_path = argv[1];
@@ -373,5 +308,5 @@ int kepsift_main(int argc, char* argv[]) {
             return usage_failure();
         }
     }
-    return run(input, output, true);
+    return run(input, output, {true, argc == 3});
 }

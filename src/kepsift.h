@@ -10,26 +10,6 @@
 #include <cstdint>
 #include <cstdio>
 
-// The fast paths scan sixteen bytes at a time with SSE2, the x86-64
-// baseline; they take bytes from the streams' buffers through
-// stream_buffer.h.  A build with KEPSIFT_PORTABLE uses neither, as on any
-// other system, and writes the same bytes.
-#if defined(__SSE2__) && !defined(KEPSIFT_PORTABLE)
-#define KEPSIFT_SSE2 1
-#endif
-// Where the processor has AVX2, found when the program starts, the layout
-// check and the check-digit sums take 32 columns at a time instead; a
-// build with KEPSIFT_NO_AVX2 keeps to SSE2, so that its tests cover that
-// path on any machine.
-#if defined(KEPSIFT_SSE2) && defined(__x86_64__) && defined(__GNUC__) && !defined(KEPSIFT_NO_AVX2)
-#define KEPSIFT_AVX2 1
-// Asked once, when the program starts.
-inline const bool HAS_AVX2 = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
-}();
-#endif
-
 // The longest input line kept; bytes beyond it are dropped up to the line end.
 inline constexpr int LINE_CAPACITY = 1024;
 
@@ -57,29 +37,103 @@ struct line_window {
     input_line line_two;
 };
 
+// The most bytes one written set takes: three lines of at most 69 bytes,
+// each with its LF.
+inline constexpr int MOST_SET_BYTES = 3 * (SET_LINE_WIDTH + 1);
+
+// How far past the bytes it holds a block of input may be read: a vector
+// load that starts inside the block may reach this far.
+inline constexpr int READ_SLACK = 64;
+
+// How many of the latest set ends the output remembers: enough for every
+// set that ends in the last two blocks, where a failed write can leave the
+// end of what reached the file.
+inline constexpr int RECENT_SET_ENDS = 128;
+static_assert(RECENT_SET_ENDS * 2 * (SET_LINE_WIDTH + 1) > 2 * STREAM_BUFFER_SIZE + MOST_SET_BYTES,
+              "a set is at least two lines of 69 columns");
+
 // Run control and input.
 
-// Reads the next non-empty line of the stream into line and returns its
-// length; 0 means end of input or a read error, told apart by ferror().
-int read_line(input_line& line, FILE* stream);
+// The input stream, taken in whole blocks of STREAM_BUFFER_SIZE bytes into
+// storage of the program's own.
+struct input_blocks {
+    FILE* stream;
+    // The first byte of the block not taken yet, and how many it holds.
+    // After them the block holds a line end of the reader's own, so that
+    // its scan for the end of a line stops there at the latest.
+    int next;
+    int held;
+    // The system's error number of the read that failed, or 0.
+    int error;
+    char block[STREAM_BUFFER_SIZE + READ_SLACK];
+};
 
-// What one pass over the input found, and the system's error numbers of
-// the read and the write that failed, if one did (0 otherwise).
+// Starts reading stream from its first byte.
+void begin_input(input_blocks& input, FILE* stream);
+
+// Reads the next non-empty line of the input into line and returns its
+// length; 0 means end of input or a read error, told apart by input.error.
+// After either, no further line comes and the stream is not read again.
+int read_line(input_line& line, input_blocks& input);
+
+// The output stream, given whole blocks of STREAM_BUFFER_SIZE bytes from
+// storage of the program's own; the last block goes when the output ends.
+struct output_blocks {
+    FILE* stream;
+    // The bytes the block holds, and the bytes handed to the stream before
+    // them.
+    int held;
+    std::int64_t handed;
+    // The system's error number of the write that failed, or 0.  After a
+    // failed write the stream has dropped what its buffer held, so anything
+    // written later would leave a hole: nothing more is written.
+    int error;
+    // Where the latest sets end in the output, as a ring, and how many
+    // sets were put.
+    std::int64_t set_ends[RECENT_SET_ENDS];
+    std::int64_t sets_put;
+    char block[STREAM_BUFFER_SIZE + MOST_SET_BYTES];
+};
+
+void begin_output(output_blocks& output, FILE* stream);
+
+// Where the next set goes: room for MOST_SET_BYTES bytes, or null once a
+// write has failed.
+char* room_for_set(output_blocks& output);
+
+// Takes the length bytes put at room_for_set as one whole set, and hands
+// the block to the stream once it is full.
+void commit_set(output_blocks& output, int length);
+
+// Hands what the block holds to the stream, unless a write has failed.
+void end_output(output_blocks& output);
+
+// What one pass over the input found, the system's error numbers of the
+// read and the write that failed, if one did (0 otherwise), and the name of
+// the engine that did the work.
 struct sift_result {
     std::int64_t sets_found;
     int read_error;
     int write_error;
+    const char* engine;
 };
 
 // Filters input to output.  Reading stops at the end of input or at the
 // first read error; after the first write error nothing more is written,
-// but every set found is counted.  The streams are neither buffered nor
-// closed here.
+// but every set found is counted.  Everything found is handed to the
+// output stream; the streams are neither buffered nor closed here.
 sift_result sift(FILE* input, FILE* output);
+
+// What the command line named: whether the input and the output are files
+// that kepsift opened itself.
+struct named_files {
+    bool input;
+    bool output;
+};
 
 // Buffers both streams, sifts, writes the count report when the input was a
 // named file, then checks and closes both streams.  Returns the exit status.
-int run(FILE* input, FILE* output, bool input_is_named);
+int run(FILE* input, FILE* output, named_files named);
 
 // The whole program: command line, opening, run.  Returns the exit status.
 int kepsift_main(int argc, char* argv[]);
@@ -122,9 +176,9 @@ bool checksum_matches(const input_line& line, int column, char digit);
 void normalise_set_line(char* copy);
 
 // Writes the set found by find_set at column, in normalised form.
-void write_set(const line_window& window, int column, FILE* output);
+void write_set(const line_window& window, int column, output_blocks& output);
 
 // Writes the pair found by find_bare_pair at column, with an empty name.
-void write_bare_pair(const line_window& window, int column, FILE* output);
+void write_bare_pair(const line_window& window, int column, output_blocks& output);
 
 #endif

@@ -50,9 +50,11 @@ ssize_t read_faulty(void* cookie, char* buffer, std::size_t size) {
     return static_cast<ssize_t>(count);
 }
 
+// A cookie's write reports an error by writing nothing: it must not return
+// a negative count, which the library would take for a huge one.
 ssize_t write_faulty(void* cookie, const char* buffer, std::size_t size) {
     auto& stream = *static_cast<faulty_stream*>(cookie);
-    if (stream.fails_now()) return -1;
+    if (stream.fails_now()) return 0;
     stream.bytes.append(buffer, size);
     return static_cast<ssize_t>(size);
 }
@@ -78,7 +80,7 @@ struct run_result {
 
 run_result run_faulty(faulty_stream& input, faulty_stream& output) {
     testing::internal::CaptureStderr();
-    const int status = run(open_faulty(input, "r"), open_faulty(output, "w"), true);
+    const int status = run(open_faulty(input, "r"), open_faulty(output, "w"), {true, false});
     return {status, output.bytes, testing::internal::GetCapturedStderr()};
 }
 

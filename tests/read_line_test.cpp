@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: ISC
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -9,27 +10,36 @@
 
 namespace {
 
+class ReadLine : public test::engine_test {};
+INSTANTIATE_TEST_SUITE_P(, ReadLine, testing::ValuesIn(built_engines()), test::engine_name);
+
 // Every line read_line yields from input, up to its first 0, through a
 // stream buffer of buffer_size bytes.
-std::vector<std::string> lines_of(const std::string& input, std::size_t buffer_size) {
+std::vector<std::string> lines_of(const std::string& input, std::size_t buffer_size = STREAM_BUFFER_SIZE) {
     FILE* stream = test::open_input(input);
     std::setvbuf(stream, nullptr, _IOFBF, buffer_size);
+    const auto blocks = std::make_unique<input_blocks>();
+    begin_input(*blocks, stream);
     std::vector<std::string> lines;
     input_line line{};
-    while (read_line(line, stream) > 0) lines.emplace_back(line.chars, static_cast<std::size_t>(line.length));
+    while (read_line(line, *blocks) > 0)
+        lines.emplace_back(line.chars, static_cast<std::size_t>(line.length));
     EXPECT_EQ(line.length, 0);
+    EXPECT_EQ(blocks->error, 0);
     EXPECT_TRUE(std::feof(stream));
     std::fclose(stream);
     return lines;
 }
 
-TEST(ReadLine, SplitsAtEveryKindOfLineEndAndDropsEmptyLines) {
-    const std::string capacity_line(LINE_CAPACITY, 'a');
-    struct Case {
-        const char* name;
-        std::string input;
-        std::vector<std::string> lines;
-    } cases[] = {
+struct Case {
+    const char* name;
+    std::string input;
+    std::vector<std::string> lines;
+};
+
+const std::vector<Case>& cases() {
+    static const std::string capacity_line(LINE_CAPACITY, 'a');
+    static const std::vector<Case> table = {
         {"empty input", "", {}},
         {"only line ends", "\n\r\n\r\r\n\n", {}},
         {"CR-LF then LF", "abc\r\ndef\n", {"abc", "def"}},
@@ -47,47 +57,73 @@ TEST(ReadLine, SplitsAtEveryKindOfLineEndAndDropsEmptyLines) {
          {capacity_line, "next"}},
         {"a long line at the end of input", "x\n" + capacity_line + "tail", {"x", capacity_line}},
         {"one short of the capacity", capacity_line.substr(1) + "\r\n", {capacity_line.substr(1)}},
-        {"lines of every length to 40",
+        {"lines of every length to 70",
          [] {
              std::string text;
-             for (int length = 1; length <= 40; ++length)
+             for (int length = 1; length <= 70; ++length)
                  text += std::string(static_cast<std::size_t>(length), 'x') + "\r\n";
              return text;
          }(),
          [] {
              std::vector<std::string> lines;
-             for (int length = 1; length <= 40; ++length)
+             for (int length = 1; length <= 70; ++length)
                  lines.emplace_back(static_cast<std::size_t>(length), 'x');
              return lines;
          }()},
     };
-    // Small buffers put a buffer's end at every place in a line: inside a
-    // CR-LF, on the last byte before a line end, inside a long line.
+    return table;
+}
+
+TEST_P(ReadLine, SplitsAtEveryKindOfLineEndAndDropsEmptyLines) {
+    // Small stream buffers make the library gather each block from many
+    // reads.
     for (const std::size_t buffer_size : {1, 2, 3, 7, 16, 17, 100, STREAM_BUFFER_SIZE}) {
-        for (const Case& c : cases) {
+        for (const Case& c : cases()) {
             SCOPED_TRACE(std::string(c.name) + ", buffer of " + std::to_string(buffer_size));
             EXPECT_EQ(lines_of(c.input, buffer_size), c.lines);
         }
     }
 }
 
-TEST(ReadLine, KeepsReturningNothingAfterTheEnd) {
+TEST_P(ReadLine, SplitsTheSameWhereverABlockEnds) {
+    // A first line puts the end of the first block at each place in each
+    // case: inside a CR-LF, on the last byte before a line end, inside a
+    // long line, between empty lines.
+    for (const Case& c : cases()) {
+        for (std::size_t before_end = 0; before_end <= c.input.size(); ++before_end) {
+            if (before_end > 100 && before_end % 7 != 0 && before_end != c.input.size()) continue;
+            SCOPED_TRACE(std::string(c.name) + ", " + std::to_string(before_end) +
+                         " bytes before the block's end");
+            const std::string first(STREAM_BUFFER_SIZE - before_end - 1, 'f');
+            std::vector<std::string> expected{first.substr(0, LINE_CAPACITY)};
+            expected.insert(expected.end(), c.lines.begin(), c.lines.end());
+            EXPECT_EQ(lines_of(first + "\n" + c.input), expected);
+        }
+    }
+}
+
+TEST_P(ReadLine, KeepsReturningNothingAfterTheEnd) {
     FILE* stream = test::open_input("abc");
+    const auto blocks = std::make_unique<input_blocks>();
+    begin_input(*blocks, stream);
     input_line line{};
-    EXPECT_EQ(read_line(line, stream), 3);
-    EXPECT_EQ(read_line(line, stream), 0);
-    EXPECT_EQ(read_line(line, stream), 0);
+    EXPECT_EQ(read_line(line, *blocks), 3);
+    EXPECT_EQ(read_line(line, *blocks), 0);
+    EXPECT_EQ(read_line(line, *blocks), 0);
     EXPECT_EQ(line.length, 0);
     std::fclose(stream);
 }
 
-TEST(ReadLine, ReadErrorEndsTheInputAndIsLeftInTheStream) {
+TEST_P(ReadLine, ReadErrorEndsTheInputAndIsKept) {
     // Reading a directory fails with EISDIR on the first read.
     FILE* stream = std::fopen("/", "rb");
     ASSERT_NE(stream, nullptr);
+    const auto blocks = std::make_unique<input_blocks>();
+    begin_input(*blocks, stream);
     input_line line{};
-    EXPECT_EQ(read_line(line, stream), 0);
+    EXPECT_EQ(read_line(line, *blocks), 0);
     EXPECT_EQ(line.length, 0);
+    EXPECT_EQ(blocks->error, EISDIR);
     EXPECT_TRUE(std::ferror(stream));
     std::fclose(stream);
 }

@@ -28,6 +28,9 @@ struct SiftCase {
     std::int64_t sets;
 };
 
+class Sift : public test::engine_test {};
+INSTANTIATE_TEST_SUITE_P(, Sift, testing::ValuesIn(built_engines()), test::engine_name);
+
 template <std::size_t Count> void expect_sifted(const SiftCase (&cases)[Count]) {
     for (const SiftCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -37,7 +40,7 @@ template <std::size_t Count> void expect_sifted(const SiftCase (&cases)[Count]) 
     }
 }
 
-TEST(Sift, WritesEverySetInInputOrder) {
+TEST_P(Sift, WritesEverySetInInputOrder) {
     const SiftCase cases[] = {
         {"empty input", "", "", 0},
         {"fewer than three lines", "one\ntwo\n", "", 0},
@@ -68,7 +71,7 @@ TEST(Sift, WritesEverySetInInputOrder) {
     expect_sifted(cases);
 }
 
-TEST(Sift, KeepsEveryBarePairWhole) {
+TEST_P(Sift, KeepsEveryBarePairWhole) {
     const SiftCase cases[] = {
         {"a single pair", pair_of(ORBITER), written_bare(ORBITER), 1},
         {"odd number of pairs", pair_of(ORBITER) + pair_of(KESTREL) + pair_of(GANNET),
@@ -92,7 +95,7 @@ TEST(Sift, KeepsEveryBarePairWhole) {
     expect_sifted(cases);
 }
 
-TEST(Sift, FindsEverySetAcrossManyStreamBuffers) {
+TEST_P(Sift, FindsEverySetAcrossManyStreamBuffers) {
     // Sets at shifting prefixes, so that buffer ends fall everywhere in them.
     std::string input;
     std::string expected;
@@ -106,7 +109,7 @@ TEST(Sift, FindsEverySetAcrossManyStreamBuffers) {
     EXPECT_EQ(sets, 500);
 }
 
-TEST(Sift, OutputFiltersToItself) {
+TEST_P(Sift, OutputFiltersToItself) {
     const std::string output =
         test::sift_text(pair_of(ORBITER) + as_input(LANTERN, "> ") + as_input(GANNET, "", "\r\n"));
     EXPECT_EQ(test::sift_text(output), output);

@@ -43,7 +43,9 @@ std::string sift_text(const std::string& input, std::int64_t* sets_found) {
     std::size_t size = 0;
     FILE* out = open_memstream(&buffer, &size);
     if (in == nullptr || out == nullptr) throw std::runtime_error("cannot open memory streams");
-    const std::int64_t count = sift(in, out).sets_found;
+    const sift_result result = sift(in, out);
+    EXPECT_STREQ(result.engine, current_engine().name);
+    const std::int64_t count = result.sets_found;
     std::fclose(in);
     std::fclose(out);
     std::string text(buffer, size);
@@ -51,6 +53,21 @@ std::string sift_text(const std::string& input, std::int64_t* sets_found) {
     if (sets_found != nullptr) *sets_found = count;
     return text;
 }
+
+void engine_test::SetUp() {
+    before_ = &current_engine();
+    if (!runs_here(*GetParam()))
+        GTEST_SKIP() << "this processor cannot run the " << GetParam()->name << " engine";
+    ASSERT_TRUE(use_engine(GetParam()->name));
+    ASSERT_EQ(&current_engine(), GetParam());
+}
+
+void engine_test::TearDown() {
+    EXPECT_EQ(&current_engine(), GetParam()) << "the engine changed during the test";
+    use_engine(before_->name);
+}
+
+std::string engine_name(const testing::TestParamInfo<const engine*>& info) { return info.param->name; }
 
 input_line make_line(const std::string& text) {
     if (text.size() > LINE_CAPACITY) throw std::invalid_argument("line too long");
@@ -125,3 +142,5 @@ temporary_directory::temporary_directory() {
 temporary_directory::~temporary_directory() { std::filesystem::remove_all(root_); }
 
 } // namespace test
+
+void PrintTo(const engine* each, std::ostream* out) { *out << each->name; }

@@ -12,6 +12,9 @@
 
 #include <spawn.h>
 
+#include <gtest/gtest.h>
+
+#include "engine.h"
 #include "kepsift.h"
 
 namespace test {
@@ -57,8 +60,30 @@ std::string as_input(const element_set& set, const std::string& prefix = "",
 // A read-only stream over bytes (fmemopen cannot open an empty buffer).
 FILE* open_input(const std::string& bytes);
 
-// Runs the filter loop over input and returns what it wrote.
+// Runs the filter loop over input and returns what it wrote.  The loop must
+// report that the engine in use did the work.
 std::string sift_text(const std::string& input, std::int64_t* sets_found = nullptr);
+
+// A test run once with each engine the build holds, and named after it:
+// the engine is put in use for the test, which is skipped where this
+// processor cannot run it.
+class engine_test : public testing::TestWithParam<const engine*> {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+  private:
+    const engine* before_ = nullptr;
+};
+
+std::string engine_name(const testing::TestParamInfo<const engine*>& info);
+
+} // namespace test
+
+// How the tests print an engine: by its name.
+void PrintTo(const engine* each, std::ostream* out);
+
+namespace test {
 
 // An input_line holding text.
 input_line make_line(const std::string& text);

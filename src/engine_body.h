@@ -1,0 +1,420 @@
+// SPDX-License-Identifier: ISC
+// The engine, written once: the reader's scan, the quick test and the scan
+// of candidate columns, the class check with both check-digit sums, the
+// name cut, the copy that turns plus signs into spaces, and the writer of a
+// set.  Each file of src/simd/ includes this once, inside the namespace of
+// its vector layer, after engine.h and layout.h.  The layer gives it:
+//
+//   WIDTH, bytes     a vector of WIDTH unsigned bytes (GNU vector extensions);
+//   equal(a, b)      all ones in the lanes where a and b are equal, zeros
+//                    elsewhere; at_most(a, b) the same where a <= b;
+//   lane_bits        an unsigned integer with BITS_PER_LANE bits a lane,
+//                    of which only the top one is ever set;
+//   lanes_set(v)     the lanes of a vector of all-ones or all-zeros lanes
+//                    that are all ones;
+//   any(v)           whether any lane is not zero;
+//   byte_sum(v)      the sum of all lanes;
+//   lookup16(t, v)   where HAS_LOOKUP: each lane's entry in a table of
+//                    sixteen, by the lane's value.
+//
+// Everything here has internal linkage but the one table at the end, so
+// that no function compiled for one processor can stand in for another's.
+// For the same reason nothing here calls a library template.
+
+#ifndef KEPSIFT_ENGINE_H
+#error "engine.h and layout.h come before the engine's body"
+#endif
+
+namespace {
+
+static_assert(WIDTH >= 8 && WIDTH <= SET_LINE_WIDTH && WIDTH <= READ_SLACK);
+
+[[gnu::always_inline]] inline bytes load(const void* from) {
+    bytes run;
+    __builtin_memcpy(&run, from, sizeof run);
+    return run;
+}
+
+[[gnu::always_inline]] inline void store(void* to, bytes run) { __builtin_memcpy(to, &run, sizeof run); }
+
+[[gnu::always_inline]] inline bytes splat(std::uint8_t value) { return bytes{} + value; }
+
+[[gnu::always_inline]] inline int smaller(int a, int b) { return a < b ? a : b; }
+
+// Lane sets, taken from the lowest lane up.
+[[gnu::always_inline]] inline int first_lane(lane_bits set) { return __builtin_ctzll(set) / BITS_PER_LANE; }
+[[gnu::always_inline]] inline lane_bits without_first(lane_bits set) { return set & (set - 1); }
+[[gnu::always_inline]] inline bool several(lane_bits set) { return without_first(set) != 0; }
+[[gnu::always_inline]] inline lane_bits first_lanes(int count) {
+    return count >= WIDTH ? ~lane_bits{0} : (lane_bits{1} << (count * BITS_PER_LANE)) - 1;
+}
+
+// Each lane's own index, to tell the lanes before a limit.
+struct lane_index {
+    std::uint8_t of[WIDTH];
+};
+
+constexpr lane_index make_lane_index() {
+    lane_index index{};
+    for (int lane = 0; lane < WIDTH; ++lane) index.of[lane] = static_cast<std::uint8_t>(lane);
+    return index;
+}
+
+constexpr lane_index LANE_INDEX = make_lane_index();
+
+// All ones in the lanes before count, for a count from 0 to 256.
+[[gnu::always_inline]] inline bytes lanes_before(int count) {
+    return count <= 0 ? bytes{} : at_most(load(LANE_INDEX.of), splat(static_cast<std::uint8_t>(count - 1)));
+}
+
+// All ones in the lanes that hold byte.
+[[gnu::always_inline]] inline bytes holding(bytes run, std::uint8_t byte) { return equal(run, splat(byte)); }
+
+// A line of 69 columns is taken in STEPS vectors: whole vectors from column
+// 1, and a last one that ends at column 69 and overlaps the one before.
+constexpr int STEPS = (SET_LINE_WIDTH + WIDTH - 1) / WIDTH;
+
+constexpr int step_start(int step) { return step + 1 < STEPS ? step * WIDTH : SET_LINE_WIDTH - WIDTH; }
+
+// A value for each column of each step, laid out as the steps load them.
+struct step_table {
+    std::uint8_t of[STEPS][WIDTH];
+};
+
+// All ones in the columns that add to the check-digit sums, each once:
+// columns 1 to 68, and in the last step only those no step before took.
+constexpr step_table make_summed() {
+    step_table summed{};
+    for (int step = 0; step < STEPS; ++step) {
+        const int taken_before = step + 1 == STEPS ? step_start(step - 1) + WIDTH : step_start(step);
+        for (int lane = 0; lane < WIDTH; ++lane) {
+            const int column = step_start(step) + lane;
+            summed.of[step][lane] = column < layout::SUMMED_COLUMNS && column >= taken_before ? 0xFF : 0;
+        }
+    }
+    return summed;
+}
+
+constexpr step_table SUMMED = make_summed();
+
+// A line template in both class forms of layout.h, laid out in steps.
+struct line_form {
+    // The look-up form: the half classes each column accepts.
+    step_table accepted;
+    // The range form: each column's range, and all ones where the column
+    // takes letters and spaces, or field characters.
+    step_table low;
+    step_table span;
+    step_table letters;
+    step_table fields;
+};
+
+constexpr line_form make_form(const layout::compiled_template& compiled) {
+    line_form form{};
+    for (int step = 0; step < STEPS; ++step) {
+        for (int lane = 0; lane < WIDTH; ++lane) {
+            const std::uint8_t classes = compiled.classes[step_start(step) + lane];
+            form.accepted.of[step][lane] = layout::half_classes_of(classes);
+            form.low.of[step][lane] = layout::range_of(classes).low;
+            form.span.of[step][lane] = layout::range_of(classes).span;
+            form.letters.of[step][lane] = classes == layout::LETTER_OR_SPACE ? 0xFF : 0;
+            form.fields.of[step][lane] = classes == layout::FIELD_CHARACTER ? 0xFF : 0;
+        }
+    }
+    return form;
+}
+
+constexpr line_form LINE_ONE_FORM = make_form(layout::LINE_ONE_COLUMNS);
+constexpr line_form LINE_TWO_FORM = make_form(layout::LINE_TWO_COLUMNS);
+
+// The columns of a step whose bytes the line's template does not accept.
+// Run is always bytes: a template, so that the look-up form is compiled
+// only with a layer that has lookup16.
+template <typename Run>
+[[gnu::always_inline]] inline bytes rejected(Run run, const line_form& form, int step) {
+    if constexpr (HAS_LOOKUP) {
+        const bytes classes =
+            lookup16(layout::HIGH_HALF_TABLE.of, run >> 4) & lookup16(layout::LOW_HALF_TABLE.of, run & 15);
+        return equal(classes & load(form.accepted.of[step]), bytes{});
+    } else {
+        const bytes ranged = at_most(run - load(form.low.of[step]), load(form.span.of[step]));
+        const bytes letter_or_space = at_most((run | 0x20) - 'a', splat('z' - 'a')) | holding(run, ' ');
+        const bytes field = letter_or_space | at_most(run - '0', splat(9)) | holding(run, '+') |
+                            holding(run, '-') | holding(run, '.');
+        const bytes classed =
+            (letter_or_space & load(form.letters.of[step])) | (field & load(form.fields.of[step]));
+        return ~ranged & equal(classed, bytes{});
+    }
+}
+
+// What each column adds to the plain sum: a digit its value, a '-' 1.
+[[gnu::always_inline]] inline bytes adds_to_plain_sum(bytes run) {
+    const bytes digit = run - '0';
+    return (digit & at_most(digit, splat(9))) | (holding(run, '-') & 1);
+}
+
+// The plain sum of columns 1 to 68 of the 69 columns at columns if every
+// column holds a byte its template accepts, the check digit's as a digit;
+// -1 otherwise.  Every step is tested, with no branch between them, and
+// the sum comes from the same loads.  A lane of the sum is at most 9 for
+// each step, so no lane overflows.
+[[gnu::always_inline]] inline int plain_sum_if_accepted(const char* columns, const line_form& form) {
+    bytes failed{};
+    bytes sum{};
+#pragma GCC unroll 16
+    for (int step = 0; step < STEPS; ++step) {
+        const bytes run = load(columns + step_start(step));
+        failed |= rejected(run, form, step);
+        sum += adds_to_plain_sum(run) & load(SUMMED.of[step]);
+    }
+    return any(failed) ? -1 : byte_sum(sum);
+}
+
+int plain_sum(const char* columns) {
+    bytes sum{};
+#pragma GCC unroll 16
+    for (int step = 0; step < STEPS; ++step)
+        sum += adds_to_plain_sum(load(columns + step_start(step))) & load(SUMMED.of[step]);
+    return byte_sum(sum);
+}
+
+int plus_signs(const char* columns) {
+    bytes count{};
+#pragma GCC unroll 16
+    for (int step = 0; step < STEPS; ++step)
+        count += holding(load(columns + step_start(step)), '+') & load(SUMMED.of[step]) & 1;
+    return byte_sum(count);
+}
+
+// True if column 69 is the check digit of columns 1 to 68, whose plain sum
+// is plain, under either rule.  The plus rule adds 2 for each '+'; few lines
+// carry one, so they are counted only when the plain rule fails.
+[[gnu::always_inline]] inline bool check_digit_fits(const char* columns, int plain) {
+    const int value = columns[SET_LINE_WIDTH - 1] - '0';
+    if (value == plain % 10) return true;
+    const int plus = plus_signs(columns);
+    return plus != 0 && value == (plain + 2 * plus) % 10;
+}
+
+[[gnu::always_inline]] inline bool line_passes(const char* columns, const line_form& form) {
+    const int plain = plain_sum_if_accepted(columns, form);
+    return plain >= 0 && check_digit_fits(columns, plain);
+}
+
+bool pair_passes(const char* one, const char* two) {
+    return line_passes(one, LINE_ONE_FORM) && line_passes(two, LINE_TWO_FORM);
+}
+
+// The name line's template looks at one column: its byte must be printable.
+constexpr std::uint8_t NAME_CLASSES = layout::NAME_COLUMNS.classes[0];
+static_assert(layout::NAME_COLUMNS.width == 1);
+
+[[gnu::always_inline]] inline bool name_passes(const input_line& name_line, int column) {
+    return (layout::BYTE_CLASSES.of[static_cast<unsigned char>(name_line.chars[column])] & NAME_CLASSES) != 0;
+}
+
+// The columns of a step at which a line holds every exact character of its
+// template.
+// A line holds them where no column differs from its character.
+[[gnu::always_inline]] inline bytes differs_from_exact(const char* from, const layout::exact_columns& exact) {
+    bytes differs{};
+#pragma GCC unroll 80
+    for (int k = 0; k < exact.count; ++k) differs |= load(from + exact.of[k].column) ^ exact.of[k].byte;
+    return differs;
+}
+
+constexpr int last_exact_column(const layout::exact_columns& exact) {
+    int last = 0;
+    for (int k = 0; k < exact.count; ++k) last = exact.of[k].column > last ? exact.of[k].column : last;
+    return last;
+}
+
+// How far past a step's first column the test of exact columns reads.
+constexpr int EXACT_REACH =
+    WIDTH + (last_exact_column(layout::LINE_ONE_EXACT) > last_exact_column(layout::LINE_TWO_EXACT)
+                 ? last_exact_column(layout::LINE_ONE_EXACT)
+                 : last_exact_column(layout::LINE_TWO_EXACT));
+
+// A candidate's column is at most LINE_CAPACITY - SET_LINE_WIDTH, so the
+// quick test's loads stay within a line's storage.
+static_assert(LINE_CAPACITY - SET_LINE_WIDTH + 1 + WIDTH <= LINE_CAPACITY);
+
+// The leftmost column from 0 to last at which first holds '1' and second
+// '2', each before a space (the quick test), and passes(column) holds.  The
+// quick test takes a vector of columns at a time; the candidates it leaves
+// are tried from the lowest.  A load may reach past a line's length, never
+// past its storage.
+template <typename Check>
+[[gnu::always_inline]] inline int leftmost_column(const input_line& first, const input_line& second, int last,
+                                                  Check passes) {
+    for (int from = 0; from <= last; from += WIDTH) {
+        const char* one = first.chars + from;
+        const char* two = second.chars + from;
+        const bytes differs =
+            (load(one) ^ '1') | (load(two) ^ '2') | (load(one + 1) ^ ' ') | (load(two + 1) ^ ' ');
+        lane_bits candidates = lanes_set(equal(differs, bytes{})) & first_lanes(last - from + 1);
+        // Where candidates crowd (text built of "1 " over "2 ", say), every
+        // column with an exact character is tested too, for a whole vector
+        // of candidates at a time, so that few are left to the full check.
+        if (several(candidates) && from + EXACT_REACH <= LINE_CAPACITY)
+            candidates &= lanes_set(equal(differs_from_exact(one, layout::LINE_ONE_EXACT) |
+                                              differs_from_exact(two, layout::LINE_TWO_EXACT),
+                                          bytes{}));
+        for (; candidates != 0; candidates = without_first(candidates)) {
+            const int column = from + first_lane(candidates);
+            if (passes(column)) return column;
+        }
+    }
+    return NO_COLUMN;
+}
+
+window_search search_window(const line_window& window) {
+    // Every pair is tried twice as the window slides: as line_one and
+    // line_two with a name, then as name_line and line_one, bare.  The
+    // search tries each candidate's pair first, whatever the name line
+    // holds, so that a search that finds no set has found the pair for the
+    // next window too.
+    const int last_pair = smaller(window.line_one.length, window.line_two.length) - SET_LINE_WIDTH;
+    const int last_set = smaller(last_pair, window.name_line.length - 1);
+    window_search found{NO_COLUMN, NO_COLUMN};
+    found.set_column = leftmost_column(window.line_one, window.line_two, last_pair, [&](int column) {
+        if (!pair_passes(window.line_one.chars + column, window.line_two.chars + column)) return false;
+        if (found.pair_column == NO_COLUMN) found.pair_column = column;
+        return column <= last_set && name_passes(window.name_line, column);
+    });
+    return found;
+}
+
+int find_bare_pair(const line_window& window) {
+    const int last = smaller(window.name_line.length, window.line_one.length) - SET_LINE_WIDTH;
+    return leftmost_column(window.name_line, window.line_one, last, [&](int column) {
+        return pair_passes(window.name_line.chars + column, window.line_one.chars + column);
+    });
+}
+
+[[gnu::always_inline]] inline bool is_line_end(char byte) { return byte == '\n' || byte == '\r'; }
+
+// Where the reader's scan stops, at the line end at next: the line is
+// whole, or, at the block's own line end, goes on in the next block.
+[[gnu::always_inline]] inline bool ended_line(input_line& line, input_blocks& input, int length, int next) {
+    line.length = length;
+    const bool whole = next < input.held;
+    input.next = whole ? next + 1 : next;
+    return whole;
+}
+
+bool take_line(input_line& line, input_blocks& input) {
+    const char* const block = input.block;
+    const int held = input.held;
+    int next = input.next;
+    int length = line.length;
+    // Line ends before the line are skipped: the LF of a CR-LF whose CR
+    // ended the line before, and every empty line.
+    if (length == 0) {
+        while (next < held && is_line_end(block[next])) ++next;
+        if (next == held) {
+            input.next = next;
+            return false;
+        }
+    }
+    // A vector of the block at a time, up to the first line end: the block
+    // ends with one of the reader's own, so the scan never runs past it.
+    // Whole vectors are stored while they fit in the line; what they hold
+    // past the line's end lies beyond its length.
+    const char* from = block + next;
+    char* to = line.chars + length;
+    for (char* const last_store = line.chars + (LINE_CAPACITY - WIDTH); to <= last_store;
+         from += WIDTH, to += WIDTH) {
+        const bytes run = load(from);
+        const lane_bits ends = lanes_set(holding(run, '\n') | holding(run, '\r'));
+        store(to, run);
+        if (ends != 0) {
+            const int taken = first_lane(ends);
+            return ended_line(line, input, static_cast<int>(to - line.chars) + taken,
+                              static_cast<int>(from - block) + taken);
+        }
+    }
+    // Near the capacity a byte at a time; bytes past it are read and
+    // dropped up to the line end.
+    length = static_cast<int>(to - line.chars);
+    for (next = static_cast<int>(from - block); !is_line_end(block[next]); ++next)
+        if (length < LINE_CAPACITY) line.chars[length++] = block[next];
+    return ended_line(line, input, length, next);
+}
+
+// The name ends at a NUL or a tab, and where two spaces meet: names in
+// catalogs are padded with spaces to a fixed width.  Copies the name from
+// name, of available bytes at most, to to in whole vectors, and returns
+// its length.  A space pairs only with one within the available bytes.
+[[gnu::always_inline]] inline int put_name(char* to, const char* name, int available) {
+    for (int first = 0; first < available; first += WIDTH) {
+        const bytes run = load(name + first);
+        const bytes next = load(name + first + 1);
+        store(to + first, run);
+        const int left = available - first;
+        const bytes stops = (holding(run, 0) | holding(run, '\t')) & lanes_before(left);
+        const bytes pairs = holding(run, ' ') & holding(next, ' ') & lanes_before(left - 1);
+        if (const lane_bits ends = lanes_set(stops | pairs); ends != 0) return first + first_lane(ends);
+    }
+    return available;
+}
+
+// How far the name's loads reach past its first byte, and its stores.
+constexpr int NAME_REACH = STEPS * WIDTH + 1;
+static_assert(STEPS * WIDTH <= MOST_SET_BYTES, "the name's stores stay within the room for a set");
+
+bool copy_replacing_plus(char* to, const char* from) {
+    // Every step is loaded before any is stored, so the copy may be made in
+    // place.
+    bytes runs[STEPS];
+#pragma GCC unroll 16
+    for (int step = 0; step < STEPS; ++step) runs[step] = load(from + step_start(step));
+    bytes plus_anywhere{};
+#pragma GCC unroll 16
+    for (int step = 0; step < STEPS; ++step) {
+        const bytes plus = holding(runs[step], '+');
+        plus_anywhere |= plus;
+        store(to + step_start(step), runs[step] - (plus & ('+' - ' ')));
+    }
+    return any(plus_anywhere);
+}
+
+// Puts line 1 or line 2 and its LF.  The set passed its check, so a line
+// without a '+' has the plain check digit already: both rules give the same
+// digit there.  Only a line with one has its digit rewritten; a '+' adds
+// nothing to the plain sum, so the sum of the line as read is the sum as
+// written.
+[[gnu::always_inline]] inline int put_set_line(char* to, const char* from) {
+    if (copy_replacing_plus(to, from))
+        to[layout::SUMMED_COLUMNS] = static_cast<char>('0' + plain_sum(from) % 10);
+    to[SET_LINE_WIDTH] = '\n';
+    return SET_LINE_WIDTH + 1;
+}
+
+int put_set(char* to, const input_line* name_line, const input_line& one, const input_line& two, int column) {
+    int length = 0;
+    if (name_line != nullptr) {
+        const char* name = name_line->chars + column;
+        const int available = smaller(SET_LINE_WIDTH, name_line->length - column);
+        // Near the end of the line's storage the loads would reach past it:
+        // there they read a copy.
+        char staged[NAME_REACH];
+        if (column + NAME_REACH > LINE_CAPACITY) {
+            __builtin_memset(staged, 0, sizeof staged);
+            __builtin_memcpy(staged, name, static_cast<std::size_t>(available));
+            name = staged;
+        }
+        length = put_name(to, name, available);
+    }
+    to[length++] = '\n';
+    length += put_set_line(to + length, one.chars + column);
+    length += put_set_line(to + length, two.chars + column);
+    return length;
+}
+
+} // namespace
+
+extern const engine ENGINE{
+    NAME,      take_line,  search_window,       find_bare_pair, pair_passes,
+    plain_sum, plus_signs, copy_replacing_plus, put_set,
+};

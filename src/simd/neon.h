@@ -1,0 +1,48 @@
+// SPDX-License-Identifier: ISC
+// The vector layer for aarch64, whose baseline has NEON: sixteen lanes and
+// the tbl table look-up.  NEON has no instruction that gathers one bit a
+// lane, so a lane set is the narrowing shift of the compare result by four:
+// four bits a lane, of which the top one is kept.
+
+#ifndef KEPSIFT_SIMD_NEON_H
+#define KEPSIFT_SIMD_NEON_H
+
+#include <cstdint>
+
+#include <arm_neon.h>
+
+namespace neon {
+
+inline constexpr const char* NAME = "neon";
+inline constexpr int WIDTH = 16;
+using bytes = std::uint8_t __attribute__((vector_size(WIDTH)));
+
+// All ones in the lanes where a equals b, or is at most b; zeros elsewhere.
+inline bytes equal(bytes a, bytes b) { return reinterpret_cast<bytes>(a == b); }
+inline bytes at_most(bytes a, bytes b) { return reinterpret_cast<bytes>(a <= b); }
+
+// Four bits for each lane, lane 0 the lowest; only the top one is set.
+using lane_bits = std::uint64_t;
+inline constexpr int BITS_PER_LANE = 4;
+
+inline uint8x16_t native(bytes lanes) { return reinterpret_cast<uint8x16_t>(lanes); }
+
+// The lanes of a vector of all-ones or all-zeros lanes that are all ones.
+inline lane_bits lanes_set(bytes lanes) {
+    const uint8x8_t narrowed = vshrn_n_u16(vreinterpretq_u16_u8(native(lanes)), 4);
+    return vget_lane_u64(vreinterpret_u64_u8(narrowed), 0) & 0x8888888888888888U;
+}
+
+inline bool any(bytes lanes) { return vmaxvq_u32(vreinterpretq_u32_u8(native(lanes))) != 0; }
+
+inline int byte_sum(bytes lanes) { return vaddlvq_u8(native(lanes)); }
+
+// Each lane's entry in a table of sixteen, by the lane's value, 0 to 15.
+inline constexpr bool HAS_LOOKUP = true;
+inline bytes lookup16(const std::uint8_t (&table)[16], bytes index) {
+    return reinterpret_cast<bytes>(vqtbl1q_u8(vld1q_u8(table), native(index)));
+}
+
+} // namespace neon
+
+#endif

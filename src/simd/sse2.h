@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: ISC
+// The vector layer on x86-64's baseline, SSE2: sixteen lanes.  SSE2 has no
+// table look-up, so the engine tests classes by byte ranges.
+
+#ifndef KEPSIFT_SIMD_SSE2_H
+#define KEPSIFT_SIMD_SSE2_H
+
+#include <cstdint>
+
+#include <emmintrin.h>
+
+namespace sse2 {
+
+inline constexpr const char* NAME = "sse2";
+inline constexpr int WIDTH = 16;
+using bytes = std::uint8_t __attribute__((vector_size(WIDTH)));
+
+// All ones in the lanes where a equals b, or is at most b; zeros elsewhere.
+inline bytes equal(bytes a, bytes b) { return reinterpret_cast<bytes>(a == b); }
+inline bytes at_most(bytes a, bytes b) { return reinterpret_cast<bytes>(a <= b); }
+
+// A bit for each lane, lane 0 the lowest.
+using lane_bits = std::uint32_t;
+inline constexpr int BITS_PER_LANE = 1;
+
+// The lanes of a vector of all-ones or all-zeros lanes that are all ones.
+inline lane_bits lanes_set(bytes lanes) {
+    return static_cast<lane_bits>(_mm_movemask_epi8(reinterpret_cast<__m128i>(lanes)));
+}
+
+inline bool any(bytes lanes) { return lanes_set(lanes) != 0; }
+
+// The sum of all lanes: psadbw adds each half's eight bytes.
+inline int byte_sum(bytes lanes) {
+    const __m128i halves = _mm_sad_epu8(reinterpret_cast<__m128i>(lanes), _mm_setzero_si128());
+    return _mm_cvtsi128_si32(halves) + _mm_extract_epi16(halves, 4);
+}
+
+inline constexpr bool HAS_LOOKUP = false;
+
+} // namespace sse2
+
+#endif
