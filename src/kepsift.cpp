@@ -77,7 +77,7 @@ int report_failure(int error, const char* format, ...) {
 }
 
 void print_usage() {
-    std::fprintf(stderr, "KEPSIFT " KEPSIFT_VERSION " %s %s\n", __DATE__, __TIME__);
+    std::fprintf(stderr, "KEPSIFT " KEPSIFT_VERSION " %s\n", KEPSIFT_BUILD_DATE);
     std::fputs("Copyright (c) 2026 the KEPSIFT authors.\n"
                "Released under the ISC License; it comes with no warranty.\n"
                "\n"

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -129,8 +130,8 @@ TEST(Command, RefusesBadArgumentsWithUsage) {
     test::temporary_directory dir;
     const std::string input = dir.path("in");
     test::write_file(input, as_input(ORBITER));
-    symlink(input.c_str(), dir.path("symlink").c_str());
-    link(input.c_str(), dir.path("hardlink").c_str());
+    ASSERT_EQ(symlink(input.c_str(), dir.path("symlink").c_str()), 0) << std::strerror(errno);
+    ASSERT_EQ(link(input.c_str(), dir.path("hardlink").c_str()), 0) << std::strerror(errno);
     const std::string missing = dir.path("missing");
 
     struct Case {

@@ -2,9 +2,11 @@
 # SPDX-License-Identifier: ISC
 # Builds the Debian package the Debian way, twice, from two copies of the
 # tracked source in two folders, and checks it as a packager would: the two
-# .deb files are the same byte for byte, lintian (pedantic) and blhc find
-# nothing, the package holds exactly what it should, and once installed
-# with dpkg the program runs and its manual is found.  Removes it again.
+# .deb files are the same byte for byte, no compiler warns, lintian
+# (pedantic) and blhc find nothing, the package holds exactly what it
+# should, and once installed with dpkg the program runs and its manual is
+# found.  Removes it again.  A third build without tests (nocheck) must
+# need no GoogleTest, build no test and give the same .deb.
 #   debian_package.sh [SOURCE_FOLDER]
 set -euo pipefail
 source_folder=$(cd "${1:-.}" && pwd)
@@ -15,18 +17,51 @@ package=kepsift_${version}_${arch}.deb
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-for folder in first second/elsewhere; do
+# Builds the package from a copy of the tracked source in FOLDER, with
+# dpkg-buildpackage's further ARGUMENTS, and fails on any warning in its log.
+build() { # FOLDER [ARGUMENTS...]
+  local folder=$1
+  shift
   mkdir -p "$work/$folder/kepsift"
   (cd "$source_folder" && git ls-files -z | xargs -0 cp --parents -t "$work/$folder/kepsift")
-  if ! (cd "$work/$folder/kepsift" && dpkg-buildpackage -us -uc -b > "$work/$folder/build.log" 2>&1); then
+  if ! (cd "$work/$folder/kepsift" && dpkg-buildpackage -us -uc -b "$@" > "$work/$folder/build.log" 2>&1); then
     tail -n 40 "$work/$folder/build.log"
     echo "FAILED: dpkg-buildpackage in $folder"
     exit 1
   fi
-done
+  if grep 'warning:' "$work/$folder/build.log"; then
+    echo "FAILED: the build in $folder warns"
+    exit 1
+  fi
+}
+
+build first
+build second/elsewhere
 first=$work/first/$package
+if ! grep -q '^100% tests passed' "$work/first/build.log"; then
+  echo "FAILED: the package build ran no tests"
+  exit 1
+fi
 cmp "$first" "$work/second/elsewhere/$package"
 echo "two builds in two folders give the same $package: $(sha256sum < "$first" | cut -c1-16)"
+
+# Without tests, GoogleTest is no build dependency; the tests are neither
+# built nor run, and the package is the same.
+empty_database=$work/empty-dpkg-database
+mkdir "$empty_database" && touch "$empty_database/status"
+unmet() { dpkg-checkbuilddeps --admindir="$empty_database" "$@" "$source_folder/debian/control" 2>&1 || true; }
+if ! unmet | grep -q 'libgtest-dev' || unmet -P nocheck | grep -q 'libgtest-dev'; then
+  echo "FAILED: libgtest-dev must be a build dependency except under the nocheck profile"
+  exit 1
+fi
+DEB_BUILD_OPTIONS="nocheck ${DEB_BUILD_OPTIONS:-}" build nocheck -Pnocheck
+nocheck_log=$work/nocheck/build.log
+if ! grep -q -- '-DBUILD_TESTING=OFF' "$nocheck_log" || grep -e 'kepsift_tests' -e 'Running tests' "$nocheck_log"; then
+  echo "FAILED: the nocheck build built or ran tests"
+  exit 1
+fi
+cmp "$first" "$work/nocheck/$package"
+echo "a nocheck build needs no GoogleTest, builds no test and gives the same $package"
 
 # Lintian as a user: it warns about running as root, which is no finding.
 findings=$(lintian --pedantic --info --display-experimental "$first" "${first%.deb}.changes" 2>&1 |
