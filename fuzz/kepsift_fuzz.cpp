@@ -60,6 +60,14 @@ void check_name(std::string_view name) {
     require(name.find('\t') == std::string_view::npos, "a name has no tab");
     require(name.find('\0') == std::string_view::npos, "a name has no NUL");
     require(name.find("  ") == std::string_view::npos, "a name has no double space");
+    const auto starts_like = [name](std::string_view layout) {
+        if (name.size() < 7) return false;
+        for (std::size_t k = 0; k < 7; ++k)
+            if (!reference::code_accepts(layout[k], static_cast<unsigned char>(name[k]))) return false;
+        return true;
+    };
+    require(!starts_like(reference::LINE_ONE_LAYOUT) && !starts_like(reference::LINE_TWO_LAYOUT),
+            "a name does not start like line 1 or line 2");
 }
 
 void check_set_line(std::string_view line, std::string_view layout) {

@@ -119,7 +119,24 @@ inline int leftmost_pair(const line_window& window) {
     return -1;
 }
 
+// True if the first seven columns at column pass those of template: a
+// line number, a space and a catalogue number.
+inline bool starts_like(const input_line& line, int column, const char* line_template) {
+    if (line.length - column < 7) return false;
+    for (int k = 0; k < 7; ++k)
+        if (!code_accepts(line_template[k], line, column, static_cast<unsigned char>(line.chars[column + k])))
+            return false;
+    return true;
+}
+
+// A name line that starts like line 1 or line 2 is what is left of a broken
+// pair: the set is written with an empty name.
 inline void write_name(std::string& output, const input_line& name_line, int column) {
+    if (starts_like(name_line, column, LINE_ONE_TEMPLATE) ||
+        starts_like(name_line, column, LINE_TWO_TEMPLATE)) {
+        output += "\n";
+        return;
+    }
     std::string name(name_line.chars + column,
                      static_cast<std::size_t>(std::min(WIDTH, name_line.length - column)));
     name = name.substr(0, name.find('\0'));

@@ -36,6 +36,27 @@ bool template_passes(const input_line& line, int column, const layout::compiled_
     return !compiled.ends_with_check_digit || checksum_matches(line, column, bytes[compiled.width - 1]);
 }
 
+// True if the bytes at name pass the first columns of the line template:
+// a line number, a space and a catalogue number.
+constexpr int SET_LINE_START = 7;
+
+bool starts_like(const char* name, const layout::compiled_template& compiled) {
+    for (int k = 0; k < SET_LINE_START; ++k)
+        if ((layout::BYTE_CLASSES.of[static_cast<unsigned char>(name[k])] & compiled.classes[k]) == 0)
+            return false;
+    return true;
+}
+
+// A name line that begins like line 1 or line 2 is what is left of a
+// broken pair, not a name: in a file of bare pairs whose one line was lost,
+// the line before the next pair would otherwise name it after another
+// satellite's data.
+bool names_nothing(const input_line& name_line, int column) {
+    if (name_line.length - column < SET_LINE_START) return false;
+    const char* name = name_line.chars + column;
+    return starts_like(name, layout::LINE_ONE_COLUMNS) || starts_like(name, layout::LINE_TWO_COLUMNS);
+}
+
 void write_lines(const input_line* name_line, const input_line& one, const input_line& two, int column,
                  output_blocks& output) {
     if (char* room = room_for_set(output); room != nullptr)
@@ -75,7 +96,8 @@ void normalise_set_line(char* copy) {
 }
 
 void write_set(const line_window& window, int column, output_blocks& output) {
-    write_lines(&window.name_line, window.line_one, window.line_two, column, output);
+    const input_line* name_line = names_nothing(window.name_line, column) ? nullptr : &window.name_line;
+    write_lines(name_line, window.line_one, window.line_two, column, output);
 }
 
 void write_bare_pair(const line_window& window, int column, output_blocks& output) {

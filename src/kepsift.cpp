@@ -104,19 +104,82 @@ bool is_input_file(FILE* input, const char* path) {
 
 // A standard descriptor that was closed before the start would be the next
 // one open() hands out, and a named file opened on descriptor 2 would take
-// the messages into the data.  Each closed one is held on /dev/null, open
-// in the direction its stream is not used in, so that using it still fails
-// with EBADF as a closed descriptor would.
+// the messages into the data.  Each closed one is held on an end of a pipe
+// of its own, the end its stream is not used in (a write end for 0, a read
+// end for 1 and 2), so that using it still fails with EBADF as a closed
+// descriptor would.  A pipe is a file no name reaches but through the
+// descriptor itself (/dev/stdin, /proc/self/fd/0 and the like), so that
+// such names can be refused: a closed descriptor stays unusable however it
+// is reached.
+struct held_descriptor {
+    bool held;
+    dev_t device;
+    ino_t inode;
+};
+
+held_descriptor held_descriptors[STDERR_FILENO + 1];
+
 bool hold_closed_standard_descriptors() {
-    const int unusable_direction[] = {O_WRONLY, O_RDONLY, O_RDONLY};
+    bool closed[STDERR_FILENO + 1];
+    for (int descriptor = STDIN_FILENO; descriptor <= STDERR_FILENO; ++descriptor)
+        closed[descriptor] = fcntl(descriptor, F_GETFD) == -1 && errno == EBADF;
     for (int descriptor = STDIN_FILENO; descriptor <= STDERR_FILENO; ++descriptor) {
-        if (fcntl(descriptor, F_GETFD) != -1 || errno != EBADF) continue;
-        const int held = open("/dev/null", unusable_direction[descriptor]);
-        if (held == descriptor) continue;
-        if (held != -1) close(held);
-        return false;
+        if (!closed[descriptor]) continue;
+        // The pipe's ends may land on standard descriptors still closed,
+        // which their own turn replaces.
+        int ends[2];
+        if (pipe(ends) != 0) return false;
+        const int kept = ends[descriptor == STDIN_FILENO ? 1 : 0];
+        if (kept != descriptor && dup2(kept, descriptor) != descriptor) return false;
+        for (const int end : ends)
+            if (end != descriptor && end > STDERR_FILENO) close(end);
+    }
+    for (int descriptor = STDIN_FILENO; descriptor <= STDERR_FILENO; ++descriptor) {
+        struct stat status {};
+        if (!closed[descriptor]) continue;
+        if (fstat(descriptor, &status) != 0) return false;
+        held_descriptors[descriptor] = {true, status.st_dev, status.st_ino};
     }
     return true;
+}
+
+// True if status is that of a file a closed standard descriptor is held on.
+bool is_held_descriptor(const struct stat& status) {
+    for (const held_descriptor& held : held_descriptors)
+        if (held.held && held.device == status.st_dev && held.inode == status.st_ino) return true;
+    return false;
+}
+
+// True if path names a closed standard descriptor.  Asked before the name
+// is opened, since opening a pipe may wait for its other end.
+bool names_held_descriptor(const char* path) {
+    struct stat status {};
+    return stat(path, &status) == 0 && is_held_descriptor(status);
+}
+
+// Opens a named file, refusing what kepsift cannot use: a closed standard
+// descriptor, whatever name reaches it, and as input a directory, which
+// opens on some systems and fails only when read.  Sets errno when it
+// refuses.
+FILE* open_named(const char* path, const char* mode, bool is_input) {
+    if (names_held_descriptor(path)) {
+        errno = EBADF;
+        return nullptr;
+    }
+    FILE* stream = std::fopen(path, mode);
+    if (stream == nullptr) return nullptr;
+    struct stat status {};
+    int refusal = 0;
+    if (fstat(fileno(stream), &status) != 0)
+        refusal = errno;
+    else if (is_held_descriptor(status))
+        refusal = EBADF;
+    else if (is_input && S_ISDIR(status.st_mode))
+        refusal = EISDIR;
+    if (refusal == 0) return stream;
+    std::fclose(stream);
+    errno = refusal;
+    return nullptr;
 }
 
 void report_count(std::int64_t sets_found) {
@@ -128,16 +191,47 @@ void report_count(std::int64_t sets_found) {
         std::fprintf(stderr, "Found %" PRId64 " element sets.\n", sets_found);
 }
 
+// Where kepsift opened the output file itself and a write failed, the file
+// is cut back to the end of the last whole set that reached it, so that it
+// holds whole sets only, a prefix of the right output.  Standard output is
+// never cut: it may be a pipe, or a file others append to.
+void cut_to_whole_sets(const output_blocks& output) {
+    struct stat status {};
+    const int descriptor = fileno(output.stream);
+    if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) return;
+    std::int64_t cut = 0;
+    const std::int64_t remembered = std::min<std::int64_t>(output.sets_put, RECENT_SET_ENDS);
+    for (std::int64_t back = 1; back <= remembered; ++back) {
+        const std::int64_t end = output.set_ends[(output.sets_put - back) % RECENT_SET_ENDS];
+        if (end <= status.st_size) {
+            cut = end;
+            break;
+        }
+    }
+    // Should the cut fail, the status already tells of the failed write.
+    if (cut < status.st_size) (void)ftruncate(descriptor, cut);
+}
+
 // Every check runs and both streams are closed, so what the output holds is
-// flushed whatever failed; only the first failure is reported.
-int close_streams(FILE* input, FILE* output, const sift_result& result) {
+// flushed whatever failed; only the first failure is reported.  The output
+// is flushed before it is closed, so that a file cut back after a failed
+// write is cut before its descriptor goes.
+int close_streams(FILE* input, output_blocks& output, const sift_result& result, named_files named) {
     int status = EXIT_SUCCESS;
     if (result.read_error != 0) status = report_failure(result.read_error, "Error reading input file");
     if (std::fclose(input) != 0 && status == EXIT_SUCCESS)
         status = report_failure(errno, "Error closing input file");
-    if (result.write_error != 0 && status == EXIT_SUCCESS)
+    const bool write_failed = result.write_error != 0;
+    if (write_failed && status == EXIT_SUCCESS)
         status = report_failure(result.write_error, "Error writing output file");
-    if (std::fclose(output) != 0 && status == EXIT_SUCCESS)
+    // What the stream still buffers goes at the flush, which fails as the
+    // close would have.
+    const bool flush_failed = !write_failed && std::fflush(output.stream) != 0;
+    const int flush_error = errno;
+    if ((write_failed || flush_failed) && named.output) cut_to_whole_sets(output);
+    if (flush_failed && status == EXIT_SUCCESS)
+        status = report_failure(flush_error, "Error closing output file");
+    if (std::fclose(output.stream) != 0 && status == EXIT_SUCCESS)
         status = report_failure(errno, "Error closing output file");
     return status;
 }
@@ -273,7 +367,7 @@ int run(FILE* input, FILE* output, named_files named) {
     std::setvbuf(output, output_buffer, _IOFBF, sizeof output_buffer);
     const sift_result result = sift(input, output);
     if (named.input) report_count(result.sets_found);
-    return close_streams(input, output, result);
+    return close_streams(input, output_storage, result, named);
 }
 
 int kepsift_main(int argc, char* argv[]) {
@@ -283,12 +377,13 @@ int kepsift_main(int argc, char* argv[]) {
                      current_engine().name);
         return EXIT_FAILURE;
     }
-    if (!hold_closed_standard_descriptors()) return report_failure(errno, "Could not open /dev/null");
+    if (!hold_closed_standard_descriptors())
+        return report_failure(errno, "Could not hold a closed standard descriptor");
     if (argc <= 1) return run(stdin, stdout, {false, false});
     if (argc > 3) return usage_failure();
 
     const char* input_path = argv[1];
-    FILE* input = std::fopen(input_path, "rb");
+    FILE* input = open_named(input_path, "rb", true);
     if (input == nullptr) {
         report_failure(errno, "Could not open file %s", input_path);
         return usage_failure();
@@ -301,7 +396,7 @@ int kepsift_main(int argc, char* argv[]) {
             std::fclose(input);
             return usage_failure();
         }
-        output = std::fopen(output_path, "w");
+        output = open_named(output_path, "w", false);
         if (output == nullptr) {
             report_failure(errno, "Could not open output file %s", output_path);
             std::fclose(input);

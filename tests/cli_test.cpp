@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -133,6 +134,11 @@ TEST(Command, RefusesBadArgumentsWithUsage) {
     ASSERT_EQ(symlink(input.c_str(), dir.path("symlink").c_str()), 0) << std::strerror(errno);
     ASSERT_EQ(link(input.c_str(), dir.path("hardlink").c_str()), 0) << std::strerror(errno);
     const std::string missing = dir.path("missing");
+    // An output file that is there already keeps every byte when the run
+    // is refused.
+    const std::string kept = dir.path("kept");
+    test::write_file(kept, "an earlier catalog\n");
+    ASSERT_EQ(mkdir(dir.path("folder").c_str(), 0700), 0) << std::strerror(errno);
 
     struct Case {
         const char* name;
@@ -159,6 +165,12 @@ TEST(Command, RefusesBadArgumentsWithUsage) {
         {"same file by another path",
          {input, dir.path("./in")},
          "Could not open output file " + dir.path("./in") + ": it is the input file\n"},
+        {"a directory as the input file",
+         {dir.path("folder"), kept},
+         "Could not open file " + dir.path("folder") + ": Is a directory\n"},
+        {"a directory as the input file, alone",
+         {dir.path("folder")},
+         "Could not open file " + dir.path("folder") + ": Is a directory\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -170,6 +182,7 @@ TEST(Command, RefusesBadArgumentsWithUsage) {
         EXPECT_FALSE(test::file_exists(dir.path("second")));
         EXPECT_FALSE(test::file_exists(dir.path("third")));
         EXPECT_EQ(test::read_file(input), as_input(ORBITER));
+        EXPECT_EQ(test::read_file(kept), "an earlier catalog\n");
     }
 }
 
@@ -195,10 +208,6 @@ TEST(Command, ReportsStreamErrorsAfterTheCount) {
          {dir.path("many"), "/dev/full"},
          "/dev/null",
          "Found 100 element sets.\nError writing output file: No space left on device\n"},
-        {"a directory as the input file",
-         {dir.path(".")},
-         "/dev/null",
-         "No element sets found.\nError reading input file: Is a directory\n"},
         {"a directory as standard input", {}, dir.path("."), "Error reading input file: Is a directory\n"},
     };
     for (const Case& c : cases) {
@@ -340,6 +349,43 @@ TEST(ClosedDescriptors, NeverTakeTheData) {
             EXPECT_EQ(test::read_file(input), contents);
         }
     }
+
+    // A closed descriptor named as a file, by any of the names that reach
+    // it, is refused as a file that cannot be opened, never read as empty
+    // or written into nothing; /dev/null itself still opens.
+    const std::string out = dir.path("out");
+    struct Named {
+        int closed;
+        std::vector<std::string> arguments;
+        std::string message;
+    } named[] = {
+        {1, {"/dev/stdin"}, "Could not open file /dev/stdin: Bad file descriptor\n"},
+        {1, {"/proc/self/fd/0", out}, "Could not open file /proc/self/fd/0: Bad file descriptor\n"},
+        {1, {"/dev/fd/0"}, "Could not open file /dev/fd/0: Bad file descriptor\n"},
+        {1, {input, "/dev/stdin"}, "Could not open output file /dev/stdin: Bad file descriptor\n"},
+        {2, {input, "/dev/stdout"}, "Could not open output file /dev/stdout: Bad file descriptor\n"},
+        {2, {input, "/proc/self/fd/1"}, "Could not open output file /proc/self/fd/1: Bad file descriptor\n"},
+        {2, {"/dev/stdout"}, "Could not open file /dev/stdout: Bad file descriptor\n"},
+        {3, {"/dev/fd/1", out}, "Could not open file /dev/fd/1: Bad file descriptor\n"},
+        {4, {input, "/dev/stderr"}, ""},
+        {4, {"/dev/stderr"}, ""},
+    };
+    for (const Named& c : named) {
+        SCOPED_TRACE("closed " + std::to_string(c.closed) + ", " + c.arguments.front() + " " +
+                     c.arguments.back());
+        for (const char* name : {"stdout", "stderr", "out"}) std::remove(dir.path(name).c_str());
+        const Outcome outcome = run_with_closed(c.closed, c.arguments);
+        EXPECT_EQ(outcome.status, 1);
+        if (!(c.closed & 4)) {
+            ASSERT_EQ(outcome.messages.substr(0, c.message.size()), c.message);
+            EXPECT_TRUE(is_usage(outcome.messages.substr(c.message.size()))) << outcome.messages;
+        }
+        EXPECT_FALSE(test::file_exists(out));
+        EXPECT_EQ(test::read_file(input), contents);
+    }
+    const Outcome null_input = run_with_closed(1, {"/dev/null"});
+    EXPECT_EQ(null_input.status, 0);
+    EXPECT_EQ(null_input.messages, "No element sets found.\n");
 
     // More than one buffer of output to a closed standard output fails at
     // the first write, not only at the close.

@@ -262,6 +262,14 @@ TEST_P(WriteSet, TrimsTheName) {
         {"cut before a NUL", std::string("ORB\0ITER", 8), "ORB"},
         {"at most 69 bytes", std::string(80, 'N'), std::string(69, 'N')},
         {"double space straddling the cut", std::string(68, 'N') + "  X", std::string(68, 'N') + " "},
+        // What is left of a broken pair names nothing.
+        {"a line 1 as the name", KESTREL.line_one, ""},
+        {"a line 2 as the name", KESTREL.line_two, ""},
+        {"the first seven columns of a line 2", "2 39084", ""},
+        {"a line 1 with a lettered catalogue number", "1 A1234U 23155C", ""},
+        {"six columns of a line 1", "1 3908", "1 3908"},
+        {"a name that starts with a number", "1 ORBITER", "1 ORBITER"},
+        {"a number that is no catalogue number", "2 3908A", "2 3908A"},
     };
     // At the start of the lines, and where a set ends the line's storage,
     // so that the name's copy meets the end of its line.

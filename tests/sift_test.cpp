@@ -91,6 +91,12 @@ TEST_P(Sift, KeepsEveryBarePairWhole) {
         {"pair, junk line, pair", pair_of(ORBITER) + "junk\n" + pair_of(KESTREL) + "junk\n",
          written_bare(ORBITER) + "junk\n" + KESTREL.line_one + "\n" + KESTREL.line_two + "\n", 2},
         {"the last pair after a slide", "\tnote\n" + pair_of(GANNET), written_bare(GANNET), 1},
+        {"a pair that lost its line 1 names the next nothing",
+         pair_of(ORBITER) + KESTREL.line_two + "\n" + pair_of(GANNET),
+         written_bare(ORBITER) + written_bare(GANNET), 2},
+        {"a pair that lost its line 2 names the next nothing",
+         pair_of(ORBITER) + KESTREL.line_one + "\n" + pair_of(GANNET),
+         written_bare(ORBITER) + written_bare(GANNET), 2},
     };
     expect_sifted(cases);
 }
