@@ -255,7 +255,9 @@ TEST(Command, ReadErrorPartWayKeepsTheSetsFound) {
 // before the start: with descriptor 2 closed, the report would go into the
 // data.  Every combination of closed descriptors with every form of the
 // command line; a closed stream that the run uses fails as closed.  (Not
-// under valgrind, which cannot start without descriptor 2.)
+// under valgrind, which cannot start without descriptor 2.  qemu-user, which
+// runs a cross build's tests, starts with any of them closed and hands them
+// on closed, so the whole test runs there.)
 TEST(ClosedDescriptors, NeverTakeTheData) {
     test::temporary_directory dir;
     const std::string input = dir.path("in");
