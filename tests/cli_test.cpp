@@ -2,17 +2,13 @@
 // End-to-end: the built program, its arguments, streams and exit status.
 
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -219,58 +215,48 @@ TEST(Command, ReportsStreamErrorsAfterTheCount) {
     }
 }
 
-// A pseudo-terminal whose other end closes while kepsift waits for more
-// input gives a read error part-way through the input.
+// A pseudo-terminal gives a read error part-way through the input: once its
+// terminal side is closed, reading the master side returns what was written
+// there and then fails with EIO, on every later read.  (A reader of the
+// terminal side is no use here: when the master closes, a read that has
+// not yet begun sees a plain end of input, so the outcome would hang on
+// whether kepsift is waiting in read(2) at that moment.)  The master can
+// only be handed over as a descriptor, so kepsift reads it as standard
+// input, which gives no count report.
 TEST(Command, ReadErrorPartWayKeepsTheSetsFound) {
     const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_GE(terminal, 0);
     ASSERT_EQ(grantpt(terminal), 0);
     ASSERT_EQ(unlockpt(terminal), 0);
-    const std::string device = ptsname(terminal);
-    const int device_end = open(device.c_str(), O_RDWR | O_NOCTTY);
+    const int device_end = open(ptsname(terminal), O_RDWR | O_NOCTTY);
     ASSERT_GE(device_end, 0);
+    // Raw, so that the line ends reach the master as they were written.
     termios raw{};
-    tcgetattr(device_end, &raw);
+    ASSERT_EQ(tcgetattr(device_end, &raw), 0);
     cfmakeraw(&raw);
-    tcsetattr(device_end, TCSANOW, &raw);
+    ASSERT_EQ(tcsetattr(device_end, TCSANOW, &raw), 0);
 
     const std::string input = as_input(ORBITER) + as_input(KESTREL);
-    ASSERT_EQ(write(terminal, input.data(), input.size()), static_cast<ssize_t>(input.size()));
+    ASSERT_EQ(write(device_end, input.data(), input.size()), static_cast<ssize_t>(input.size()));
+    close(device_end);
 
     test::temporary_directory dir;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, terminal, 0);
+    posix_spawn_file_actions_addclose(&actions, terminal);
     posix_spawn_file_actions_addopen(&actions, 1, dir.path("out").c_str(), O_WRONLY | O_CREAT, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, dir.path("err").c_str(), O_WRONLY | O_CREAT, 0600);
-    posix_spawn_file_actions_addclose(&actions, terminal);
-    posix_spawn_file_actions_addclose(&actions, device_end);
-    const pid_t pid = test::start_kepsift({device}, &actions);
+    const pid_t pid = test::start_kepsift({}, &actions);
     posix_spawn_file_actions_destroy(&actions);
-
-    // Wait until kepsift has taken all the input and sleeps in read(2) for
-    // more; the terminal then closes under it.
-    const std::string syscall_path = "/proc/" + std::to_string(pid) + "/syscall";
-    bool waiting_in_read = false;
-    for (int attempt = 0; attempt < 2000 && !waiting_in_read; ++attempt) {
-        int pending = -1;
-        ioctl(device_end, FIONREAD, &pending);
-        std::ifstream syscall_file(syscall_path);
-        std::string call;
-        syscall_file >> call;
-        waiting_in_read = pending == 0 && call == "0";
-        if (!waiting_in_read) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
     close(terminal);
-    close(device_end);
     int wait_status = 0;
     waitpid(pid, &wait_status, 0);
-    ASSERT_TRUE(waiting_in_read);
 
     ASSERT_TRUE(WIFEXITED(wait_status));
     EXPECT_EQ(WEXITSTATUS(wait_status), 1);
     EXPECT_EQ(test::read_file(dir.path("out")), written(ORBITER) + written(KESTREL));
-    EXPECT_EQ(test::read_file(dir.path("err")),
-              "Found 2 element sets.\nError reading input file: Input/output error\n");
+    EXPECT_EQ(test::read_file(dir.path("err")), "Error reading input file: Input/output error\n");
 }
 
 } // namespace
@@ -279,7 +265,9 @@ TEST(Command, ReadErrorPartWayKeepsTheSetsFound) {
 // before the start: with descriptor 2 closed, the report would go into the
 // data.  Every combination of closed descriptors with every form of the
 // command line; a closed stream that the run uses fails as closed.  (Not
-// under valgrind, which cannot start without descriptor 2.)
+// under valgrind, which cannot start without descriptor 2.  qemu-user, which
+// runs a cross build's tests, starts with any of them closed and hands them
+// on closed, so the whole test runs there.)
 TEST(ClosedDescriptors, NeverTakeTheData) {
     test::temporary_directory dir;
     const std::string input = dir.path("in");

@@ -15,6 +15,13 @@ set -euo pipefail
 program=$(realpath "$1") source_folder=$(realpath "$2")
 block=8192
 
+# A cross-built program runs under the emulator named in KEPSIFT_EMULATOR
+# (words split at spaces).  strace then traces the emulator, whose own
+# calls come first; the program's calls pass through it one for one, so
+# numbering them by name still finds each of the program's calls.
+read -r -a emulator <<< "${KEPSIFT_EMULATOR:-}"
+run() { "${emulator[@]}" "$program" "$@"; }
+
 if ! command -v strace >/dev/null; then
   echo "strace is not installed"
   # CI installs it; there a missing strace is a failure, not a skip.
@@ -28,7 +35,7 @@ cd "$work"
 
 # Many buffers of every kind of input the examples show.
 for copy in $(seq 40); do cat "$source_folder"/examples/*.txt; done > in.txt
-"$program" in.txt full.out 2> full.err
+run in.txt full.out 2> full.err
 report=$(cat full.err)
 
 failures=0
@@ -36,7 +43,7 @@ fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
 
 # The calls the program makes, numbered per call as strace's when= counts
 # them, and which of them use the input's and the output's descriptors.
-strace -o calls.log -e trace=openat,read,write,close -e signal=none "$program" in.txt out.txt 2>/dev/null
+strace -o calls.log -e trace=openat,read,write,close -e signal=none "${emulator[@]}" "$program" in.txt out.txt 2>/dev/null
 awk '
   { name = $0; sub(/\(.*/, "", name); number[name]++ }
   /^openat\(.*"in\.txt"/  { input = $NF }
@@ -60,7 +67,7 @@ writes=$(awk '$1 == "write" && $3 == "output"' streams.log | wc -l)
 inject() { # call number error -> status of the run; its messages in err
   set +e
   strace -o /dev/null -e trace="$1" -e signal=none -e inject="$1:error=$3:when=$2" \
-    "$program" in.txt out.txt 2> err < /dev/null
+    "${emulator[@]}" "$program" in.txt out.txt 2> err < /dev/null
   local status=$?
   set -e
   return $status
@@ -79,7 +86,7 @@ while read -r name number stream result; do
   "read input")
     rank=$((rank + 1))
     head -c $(((rank - 1) * block)) in.txt > cut.txt
-    "$program" cut.txt cut.out 2> cut.err
+    run cut.txt cut.out 2> cut.err
     status=0; inject read "$number" EIO || status=$?
     expect "$status" "$(cat cut.err)
 Error reading input file: Input/output error"

@@ -5,6 +5,7 @@
 # The output file must hold whole sets only, the start of the right
 # output, and the run must say so and end with status 1.  Needs root (or a
 # user namespace) to mount; skipped otherwise, except in CI.
+# A cross-built program runs under the emulator named in KEPSIFT_EMULATOR.
 #   full_disk.sh PROGRAM SOURCE_FOLDER
 set -euo pipefail
 program=$(realpath "$1") source_folder=$(realpath "$2")
@@ -21,10 +22,10 @@ fi
 
 # About 1.2 MB of output.
 for copy in $(seq 720); do cat "$source_folder"/examples/*.txt; done > in.txt
-${KEPSIFT_WRAPPER:-} "$program" in.txt full.out 2> full.err
+${KEPSIFT_EMULATOR:-} "$program" in.txt full.out 2> full.err
 
 unshare -m bash -c 'mount -t tmpfs -o size=1m tmpfs small &&
-  { status=0; '"${KEPSIFT_WRAPPER:-}"' "$1" in.txt small/out.tle 2> err || status=$?; echo $status > status; } &&
+  { status=0; '"${KEPSIFT_EMULATOR:-}"' "$1" in.txt small/out.tle 2> err || status=$?; echo $status > status; } &&
   cp small/out.tle out.tle' _ "$program"
 
 failures=0

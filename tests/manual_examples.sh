@@ -10,7 +10,17 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp -r "$source_folder/examples" "$work/"
 cd "$work"
-export PATH="$program_folder:$PATH"
+if [ -n "${KEPSIFT_EMULATOR:-}" ]; then
+  # A cross-built program runs under the emulator named in KEPSIFT_EMULATOR:
+  # a kepsift first on the PATH starts it there, for the examples that run
+  # kepsift through parallel and xargs too.
+  mkdir bin
+  printf '#!/usr/bin/env bash\nexec %s %q "$@"\n' "$KEPSIFT_EMULATOR" "$program_folder/kepsift" > bin/kepsift
+  chmod +x bin/kepsift
+  export PATH="$work/bin:$PATH"
+else
+  export PATH="$program_folder:$PATH"
+fi
 # The archive the pipe example reads.
 gzip -c examples/mail.txt > archive.gz
 

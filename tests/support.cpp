@@ -77,16 +77,26 @@ input_line make_line(const std::string& text) {
     return line;
 }
 
-std::vector<std::string> wrapper_words() {
+namespace {
+
+std::vector<std::string> words_of(const char* variable) {
     std::vector<std::string> words;
-    const char* wrapper = std::getenv("KEPSIFT_WRAPPER");
-    std::istringstream stream(wrapper == nullptr ? "" : wrapper);
+    const char* value = std::getenv(variable);
+    std::istringstream stream(value == nullptr ? "" : value);
     for (std::string word; stream >> word;) words.push_back(word);
     return words;
 }
 
+} // namespace
+
+std::vector<std::string> wrapper_words() { return words_of("KEPSIFT_WRAPPER"); }
+
+std::vector<std::string> emulator_words() { return words_of("KEPSIFT_EMULATOR"); }
+
 pid_t start_kepsift(const std::vector<std::string>& arguments, const posix_spawn_file_actions_t* actions) {
     std::vector<std::string> words = wrapper_words();
+    const std::vector<std::string> emulator = emulator_words();
+    words.insert(words.end(), emulator.begin(), emulator.end());
     words.push_back(KEPSIFT_BINARY);
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;

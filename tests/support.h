@@ -98,7 +98,13 @@ struct program_result {
 // (words split at spaces), or nothing.
 std::vector<std::string> wrapper_words();
 
-// Starts the built kepsift with arguments and the file actions given.
+// The emulator that runs a cross-built kepsift on this machine, from
+// KEPSIFT_EMULATOR (words split at spaces, the first a full path), or
+// nothing when the program runs natively.
+std::vector<std::string> emulator_words();
+
+// Starts the built kepsift, under the wrapper and the emulator if there
+// are any, with arguments and the file actions given.
 pid_t start_kepsift(const std::vector<std::string>& arguments, const posix_spawn_file_actions_t* actions);
 
 // Runs the built kepsift with arguments; standard input is read from the
