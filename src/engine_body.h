@@ -14,6 +14,8 @@
 //                    that are all ones;
 //   any(v)           whether any lane is not zero;
 //   byte_sum(v)      the sum of all lanes;
+//   one_lane_on(a, b) the lanes of a and b, taken from a's second lane on:
+//                    what a load one byte further than a's would give;
 //   lookup16(t, v)   where HAS_LOOKUP: each lane's entry in a table of
 //                    sixteen, by the lane's value.
 //
@@ -47,24 +49,6 @@ static_assert(WIDTH >= 8 && WIDTH <= SET_LINE_WIDTH && WIDTH <= READ_SLACK);
 [[gnu::always_inline]] inline bool several(lane_bits set) { return without_first(set) != 0; }
 [[gnu::always_inline]] inline lane_bits first_lanes(int count) {
     return count >= WIDTH ? ~lane_bits{0} : (lane_bits{1} << (count * BITS_PER_LANE)) - 1;
-}
-
-// Each lane's own index, to tell the lanes before a limit.
-struct lane_index {
-    std::uint8_t of[WIDTH];
-};
-
-constexpr lane_index make_lane_index() {
-    lane_index index{};
-    for (int lane = 0; lane < WIDTH; ++lane) index.of[lane] = static_cast<std::uint8_t>(lane);
-    return index;
-}
-
-constexpr lane_index LANE_INDEX = make_lane_index();
-
-// All ones in the lanes before count, for a count from 0 to 256.
-[[gnu::always_inline]] inline bytes lanes_before(int count) {
-    return count <= 0 ? bytes{} : at_most(load(LANE_INDEX.of), splat(static_cast<std::uint8_t>(count - 1)));
 }
 
 // All ones in the lanes that hold byte.
@@ -237,7 +221,7 @@ constexpr int EXACT_REACH =
 
 // A candidate's column is at most LINE_CAPACITY - SET_LINE_WIDTH, so the
 // quick test's loads stay within a line's storage.
-static_assert(LINE_CAPACITY - SET_LINE_WIDTH + 1 + WIDTH <= LINE_CAPACITY);
+static_assert(LINE_CAPACITY - SET_LINE_WIDTH + 2 * WIDTH <= LINE_CAPACITY);
 
 // The leftmost column from 0 to last at which first holds '1' and second
 // '2', each before a space (the quick test), and passes(column) holds.  The
@@ -250,8 +234,15 @@ template <typename Check>
     for (int from = 0; from <= last; from += WIDTH) {
         const char* one = first.chars + from;
         const char* two = second.chars + from;
-        const bytes differs =
-            (load(one) ^ '1') | (load(two) ^ '2') | (load(one + 1) ^ ' ') | (load(two + 1) ^ ' ');
+        // Column 2 is loaded one byte on, except in the first vector of a
+        // line, just stored by the reader: there a load that straddles two
+        // of its stores would wait for both to reach the cache, so column 2
+        // comes from the vectors at the columns and after them.
+        const bytes one_run = load(one);
+        const bytes two_run = load(two);
+        const bytes one_on = from == 0 ? one_lane_on(one_run, load(one + WIDTH)) : load(one + 1);
+        const bytes two_on = from == 0 ? one_lane_on(two_run, load(two + WIDTH)) : load(two + 1);
+        const bytes differs = (one_run ^ '1') | (two_run ^ '2') | (one_on ^ ' ') | (two_on ^ ' ');
         lane_bits candidates = lanes_set(equal(differs, bytes{})) & first_lanes(last - from + 1);
         // Where candidates crowd (text built of "1 " over "2 ", say), every
         // column with an exact character is tested too, for a whole vector
@@ -349,18 +340,20 @@ bool take_line(input_line& line, input_blocks& input) {
 [[gnu::always_inline]] inline int put_name(char* to, const char* name, int available) {
     for (int first = 0; first < available; first += WIDTH) {
         const bytes run = load(name + first);
-        const bytes next = load(name + first + 1);
+        // The byte after each comes from the next vector, not from a load
+        // one byte on, which would straddle two of the reader's stores.
+        const bytes next = one_lane_on(run, load(name + first + WIDTH));
         store(to + first, run);
         const int left = available - first;
-        const bytes stops = (holding(run, 0) | holding(run, '\t')) & lanes_before(left);
-        const bytes pairs = holding(run, ' ') & holding(next, ' ') & lanes_before(left - 1);
-        if (const lane_bits ends = lanes_set(stops | pairs); ends != 0) return first + first_lane(ends);
+        const lane_bits stops = lanes_set(holding(run, 0) | holding(run, '\t')) & first_lanes(left);
+        const lane_bits pairs = lanes_set(holding(run, ' ') & holding(next, ' ')) & first_lanes(left - 1);
+        if (const lane_bits ends = stops | pairs; ends != 0) return first + first_lane(ends);
     }
     return available;
 }
 
 // How far the name's loads reach past its first byte, and its stores.
-constexpr int NAME_REACH = STEPS * WIDTH + 1;
+constexpr int NAME_REACH = (STEPS + 1) * WIDTH;
 static_assert(STEPS * WIDTH <= MOST_SET_BYTES, "the name's stores stay within the room for a set");
 
 bool copy_replacing_plus(char* to, const char* from) {

@@ -290,12 +290,7 @@ void begin_output(output_blocks& output, FILE* stream) {
     output.sets_put = 0;
 }
 
-char* room_for_set(output_blocks& output) { return output.error != 0 ? nullptr : output.block + output.held; }
-
-void commit_set(output_blocks& output, int length) {
-    output.held += length;
-    output.set_ends[output.sets_put++ % RECENT_SET_ENDS] = output.handed + output.held;
-    if (output.held < STREAM_BUFFER_SIZE) return;
+void hand_over_full_block(output_blocks& output) {
     // The set ran past the block: what lies past it starts the next.
     hand_over_block(output);
     output.held -= STREAM_BUFFER_SIZE;

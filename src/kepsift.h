@@ -65,7 +65,7 @@ struct input_blocks {
     int held;
     // The system's error number of the read that failed, or 0.
     int error;
-    char block[STREAM_BUFFER_SIZE + READ_SLACK];
+    alignas(64) char block[STREAM_BUFFER_SIZE + READ_SLACK];
 };
 
 // Starts reading stream from its first byte.
@@ -92,18 +92,28 @@ struct output_blocks {
     // sets were put.
     std::int64_t set_ends[RECENT_SET_ENDS];
     std::int64_t sets_put;
-    char block[STREAM_BUFFER_SIZE + MOST_SET_BYTES];
+    alignas(64) char block[STREAM_BUFFER_SIZE + MOST_SET_BYTES];
 };
 
 void begin_output(output_blocks& output, FILE* stream);
 
 // Where the next set goes: room for MOST_SET_BYTES bytes, or null once a
 // write has failed.
-char* room_for_set(output_blocks& output);
+inline char* room_for_set(output_blocks& output) {
+    return output.error != 0 ? nullptr : output.block + output.held;
+}
+
+// Hands the full block to the stream, and moves what lies past it to the
+// start of the next.
+void hand_over_full_block(output_blocks& output);
 
 // Takes the length bytes put at room_for_set as one whole set, and hands
 // the block to the stream once it is full.
-void commit_set(output_blocks& output, int length);
+inline void commit_set(output_blocks& output, int length) {
+    output.held += length;
+    output.set_ends[output.sets_put++ % RECENT_SET_ENDS] = output.handed + output.held;
+    if (output.held >= STREAM_BUFFER_SIZE) hand_over_full_block(output);
+}
 
 // Hands what the block holds to the stream, unless a write has failed.
 void end_output(output_blocks& output);

@@ -45,6 +45,14 @@ inline int byte_sum(bytes lanes) {
 // Each lane's entry in a table of sixteen, by the lane's low four bits; the
 // index lanes must hold 0 to 15.  pshufb looks up within each 128-bit half,
 // so the table is in both.
+// The lanes of a and b, from a's second lane on: palignr shifts within each
+// 128-bit half, so the upper half of a and the lower of b are put beside it.
+inline bytes one_lane_on(bytes a, bytes b) {
+    const auto first = reinterpret_cast<__m256i>(a);
+    const __m256i middle = _mm256_permute2x128_si256(first, reinterpret_cast<__m256i>(b), 0x21);
+    return reinterpret_cast<bytes>(_mm256_alignr_epi8(middle, first, 1));
+}
+
 inline constexpr bool HAS_LOOKUP = true;
 inline bytes lookup16(const std::uint8_t (&table)[16], bytes index) {
     const __m256i entries =

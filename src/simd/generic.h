@@ -81,6 +81,15 @@ inline int byte_sum(bytes lanes) {
     return static_cast<int>(pairs * 0x0001000100010001U >> 48);
 }
 
+// The lanes of a and b, from a's second lane on.
+inline bytes one_lane_on(bytes a, bytes b) {
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return bytes_of(word_of(a) << 8 | word_of(b) >> 56);
+#else
+    return bytes_of(word_of(a) >> 8 | word_of(b) << 56);
+#endif
+}
+
 inline constexpr bool HAS_LOOKUP = false;
 
 } // namespace generic

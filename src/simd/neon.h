@@ -38,6 +38,11 @@ inline bool any(bytes lanes) { return vmaxvq_u32(vreinterpretq_u32_u8(native(lan
 inline int byte_sum(bytes lanes) { return vaddlvq_u8(native(lanes)); }
 
 // Each lane's entry in a table of sixteen, by the lane's value, 0 to 15.
+// The lanes of a and b, from a's second lane on.
+inline bytes one_lane_on(bytes a, bytes b) {
+    return reinterpret_cast<bytes>(vextq_u8(native(a), native(b), 1));
+}
+
 inline constexpr bool HAS_LOOKUP = true;
 inline bytes lookup16(const std::uint8_t (&table)[16], bytes index) {
     return reinterpret_cast<bytes>(vqtbl1q_u8(vld1q_u8(table), native(index)));

@@ -36,6 +36,12 @@ inline int byte_sum(bytes lanes) {
     return _mm_cvtsi128_si32(halves) + _mm_extract_epi16(halves, 4);
 }
 
+// The lanes of a and b, from a's second lane on.
+inline bytes one_lane_on(bytes a, bytes b) {
+    return reinterpret_cast<bytes>(_mm_or_si128(_mm_srli_si128(reinterpret_cast<__m128i>(a), 1),
+                                                _mm_slli_si128(reinterpret_cast<__m128i>(b), 15)));
+}
+
 inline constexpr bool HAS_LOOKUP = false;
 
 } // namespace sse2
