@@ -1,22 +1,7 @@
 # SPDX-License-Identifier: ISC
-# Cross build for aarch64 Linux with Debian's cross compilers
-# (g++-aarch64-linux-gnu); the tests run under qemu-user, so the machine
-# needs no binfmt_misc registration:
+# Cross build for aarch64 Linux, with Debian's cross compilers
+# (g++-aarch64-linux-gnu); the tests run under qemu-aarch64:
 #   cmake --workflow --preset cross-aarch64
-set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR aarch64)
-
-set(CMAKE_C_COMPILER aarch64-linux-gnu-gcc)
-set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
-
-# Libraries and headers come from the target's tree only; programs (the
-# emulator, strace, the shell) are the build machine's own.
-set(CMAKE_FIND_ROOT_PATH /usr/aarch64-linux-gnu)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# Every built program that a test starts runs under this, with the
-# target's C library and loader taken from the cross tree.
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64;-L;/usr/aarch64-linux-gnu)
+set(KEPSIFT_CROSS_TRIPLE aarch64-linux-gnu)
+include(${CMAKE_CURRENT_LIST_DIR}/debian-cross.cmake)

@@ -13,6 +13,7 @@
 #   apt-get install crossbuild-essential-arm64 libc6:arm64 libstdc++6:arm64 qemu-user
 # Where qemu-user is missing the run is skipped, except in CI.
 set -euo pipefail
+. "$(dirname "$0")/debian_checks.sh"
 source_folder=$(cd "${1:-.}" && pwd)
 arch=${2:-arm64}
 version=$(dpkg-parsechangelog -l "$source_folder/debian/changelog" -S Version)
@@ -42,19 +43,7 @@ built_for=$(dpkg-deb -f "$work/$package" Architecture)
 [ "$built_for" = "$arch" ] || { echo "FAILED: $package is for $built_for"; exit 1; }
 echo "cross-built $package without a warning: $(dpkg-deb -f "$work/$package" Depends)"
 
-# Lintian as a user: it warns about running as root, which is no finding.
-findings=$(lintian --pedantic --info --display-experimental "$work/$package" "$work/${package%.deb}.changes" 2>&1 |
-           grep -v '^running with root privileges' || true)
-if [ -n "$findings" ]; then
-  printf 'FAILED: lintian:\n%s\n' "$findings"
-  exit 1
-fi
-hardening=$(blhc --debian --all "$work/build.log" || true)
-if [ -n "$hardening" ]; then
-  printf 'FAILED: blhc:\n%s\n' "$hardening"
-  exit 1
-fi
-echo "lintian --pedantic and blhc: nothing found"
+check_package "$work/$package" "$work/build.log"
 
 if ! command -v "qemu-$cpu" > /dev/null; then
   if [ "${CI:-}" = true ]; then

@@ -9,6 +9,7 @@
 # need no GoogleTest, build no test and give the same .deb.
 #   debian_package.sh [SOURCE_FOLDER]
 set -euo pipefail
+. "$(dirname "$0")/debian_checks.sh"
 source_folder=$(cd "${1:-.}" && pwd)
 version=$(dpkg-parsechangelog -l "$source_folder/debian/changelog" -S Version)
 arch=$(dpkg --print-architecture)
@@ -63,19 +64,7 @@ fi
 cmp "$first" "$work/nocheck/$package"
 echo "a nocheck build needs no GoogleTest, builds no test and gives the same $package"
 
-# Lintian as a user: it warns about running as root, which is no finding.
-findings=$(lintian --pedantic --info --display-experimental "$first" "${first%.deb}.changes" 2>&1 |
-           grep -v '^running with root privileges' || true)
-if [ -n "$findings" ]; then
-  printf 'FAILED: lintian:\n%s\n' "$findings"
-  exit 1
-fi
-hardening=$(blhc --debian --all "$work/first/build.log" || true)
-if [ -n "$hardening" ]; then
-  printf 'FAILED: blhc:\n%s\n' "$hardening"
-  exit 1
-fi
-echo "lintian --pedantic and blhc: nothing found"
+check_package "$first" "$work/first/build.log"
 
 contents=$(dpkg-deb -c "$first" | awk '$1 !~ /^d/ { print $6 }' | sort | tr '\n' ' ')
 wanted="./usr/bin/kepsift ./usr/share/doc/kepsift/changelog.gz ./usr/share/doc/kepsift/copyright ./usr/share/man/man1/kepsift.1.gz "

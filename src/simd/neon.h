@@ -15,11 +15,7 @@ namespace neon {
 
 inline constexpr const char* NAME = "neon";
 inline constexpr int WIDTH = 16;
-using bytes = std::uint8_t __attribute__((vector_size(WIDTH)));
-
-// All ones in the lanes where a equals b, or is at most b; zeros elsewhere.
-inline bytes equal(bytes a, bytes b) { return reinterpret_cast<bytes>(a == b); }
-inline bytes at_most(bytes a, bytes b) { return reinterpret_cast<bytes>(a <= b); }
+#include "simd/vector_unit.h"
 
 // Four bits for each lane, lane 0 the lowest; only the top one is set.
 using lane_bits = std::uint64_t;

@@ -13,11 +13,7 @@ namespace sse2 {
 
 inline constexpr const char* NAME = "sse2";
 inline constexpr int WIDTH = 16;
-using bytes = std::uint8_t __attribute__((vector_size(WIDTH)));
-
-// All ones in the lanes where a equals b, or is at most b; zeros elsewhere.
-inline bytes equal(bytes a, bytes b) { return reinterpret_cast<bytes>(a == b); }
-inline bytes at_most(bytes a, bytes b) { return reinterpret_cast<bytes>(a <= b); }
+#include "simd/vector_unit.h"
 
 // A bit for each lane, lane 0 the lowest.
 using lane_bits = std::uint32_t;
