@@ -208,8 +208,9 @@ void cut_to_whole_sets(const output_blocks& output) {
             break;
         }
     }
-    // Should the cut fail, the status already tells of the failed write.
-    if (cut < status.st_size) (void)ftruncate(descriptor, cut);
+    // Should the cut fail, the status already tells of the failed write;
+    // there is nothing more to do about it.
+    if (cut < status.st_size && ftruncate(descriptor, cut) != 0) return;
 }
 
 // Every check runs and both streams are closed, so what the output holds is
