@@ -135,8 +135,8 @@ bool hold_closed_standard_descriptors() {
             if (end != descriptor && end > STDERR_FILENO) close(end);
     }
     for (int descriptor = STDIN_FILENO; descriptor <= STDERR_FILENO; ++descriptor) {
-        struct stat status {};
         if (!closed[descriptor]) continue;
+        struct stat status {};
         if (fstat(descriptor, &status) != 0) return false;
         held_descriptors[descriptor] = {true, status.st_dev, status.st_ino};
     }
@@ -254,16 +254,16 @@ bool take_block(input_blocks& input) {
     return input.held > 0;
 }
 
-// Hands the first block of the output's storage to the stream.
-void hand_over_block(output_blocks& output) {
+// Hands the first count bytes of the output's storage to the stream, unless
+// a write has failed before.
+void hand_over(output_blocks& output, int count) {
     if (output.error != 0) return;
     errno = 0;
-    if (std::fwrite(output.block, 1, STREAM_BUFFER_SIZE, output.stream) != STREAM_BUFFER_SIZE ||
-        std::ferror(output.stream)) {
+    const auto bytes = static_cast<std::size_t>(count);
+    if (std::fwrite(output.block, 1, bytes, output.stream) != bytes || std::ferror(output.stream))
         output.error = errno != 0 ? errno : EIO;
-        return;
-    }
-    output.handed += STREAM_BUFFER_SIZE;
+    else
+        output.handed += count;
 }
 
 } // namespace
@@ -293,19 +293,13 @@ void begin_output(output_blocks& output, FILE* stream) {
 
 void hand_over_full_block(output_blocks& output) {
     // The set ran past the block: what lies past it starts the next.
-    hand_over_block(output);
+    hand_over(output, STREAM_BUFFER_SIZE);
     output.held -= STREAM_BUFFER_SIZE;
     std::memmove(output.block, output.block + STREAM_BUFFER_SIZE, static_cast<std::size_t>(output.held));
 }
 
 void end_output(output_blocks& output) {
-    if (output.error != 0 || output.held == 0) return;
-    errno = 0;
-    const auto held = static_cast<std::size_t>(output.held);
-    if (std::fwrite(output.block, 1, held, output.stream) != held || std::ferror(output.stream))
-        output.error = errno != 0 ? errno : EIO;
-    else
-        output.handed += output.held;
+    if (output.held > 0) hand_over(output, output.held);
     output.held = 0;
 }
 
