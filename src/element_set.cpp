@@ -19,33 +19,32 @@ namespace {
     std::exit(EXIT_FAILURE);
 }
 
-// The interpreter of a template compiled at run time: a column at a time,
-// each a table look-up and a test.  A code that is not one fails every
-// byte, and only then is it found out.
-bool template_passes(const input_line& line, int column, const layout::compiled_template& compiled) {
-    const char* bytes = line.chars + column;
-    for (int k = 0; k < compiled.width; ++k) {
+// The interpreter of compiled templates: true if the first count columns
+// at bytes hold what the template wants there, a column at a time, each a
+// table look-up and a test.  A code that is not one fails every byte, and
+// only then is it found out.
+bool columns_pass(const char* bytes, const layout::compiled_template& compiled, int count) {
+    for (int k = 0; k < count; ++k) {
         const std::uint8_t wanted = compiled.classes[k];
         if ((layout::BYTE_CLASSES.of[static_cast<unsigned char>(bytes[k])] & wanted) == 0) {
             if (wanted == 0) template_fault();
             return false;
         }
     }
-    // A check digit is always a template's last column, so the sums are
-    // taken only once every other column has passed.
-    return !compiled.ends_with_check_digit || checksum_matches(line, column, bytes[compiled.width - 1]);
-}
-
-// True if the bytes at name pass the first columns of the line template:
-// a line number, a space and a catalogue number.
-constexpr int SET_LINE_START = 7;
-
-bool starts_like(const char* name, const layout::compiled_template& compiled) {
-    for (int k = 0; k < SET_LINE_START; ++k)
-        if ((layout::BYTE_CLASSES.of[static_cast<unsigned char>(name[k])] & compiled.classes[k]) == 0)
-            return false;
     return true;
 }
+
+// A check digit is always a template's last column, so the sums are taken
+// only once every other column has passed.
+bool template_passes(const input_line& line, int column, const layout::compiled_template& compiled) {
+    const char* bytes = line.chars + column;
+    return columns_pass(bytes, compiled, compiled.width) &&
+           (!compiled.ends_with_check_digit || checksum_matches(line, column, bytes[compiled.width - 1]));
+}
+
+// The first columns of line 1 and line 2: a line number, a space and a
+// catalogue number.
+constexpr int SET_LINE_START = 7;
 
 // A name line that begins like line 1 or line 2 is what is left of a
 // broken pair, not a name: in a file of bare pairs whose one line was lost,
@@ -54,7 +53,8 @@ bool starts_like(const char* name, const layout::compiled_template& compiled) {
 bool names_nothing(const input_line& name_line, int column) {
     if (name_line.length - column < SET_LINE_START) return false;
     const char* name = name_line.chars + column;
-    return starts_like(name, layout::LINE_ONE_COLUMNS) || starts_like(name, layout::LINE_TWO_COLUMNS);
+    return columns_pass(name, layout::LINE_ONE_COLUMNS, SET_LINE_START) ||
+           columns_pass(name, layout::LINE_TWO_COLUMNS, SET_LINE_START);
 }
 
 void write_lines(const input_line* name_line, const input_line& one, const input_line& two, int column,
