@@ -80,7 +80,7 @@ inline bool code_accepts(char code, const input_line& line, int column, int byte
     case '.':
     case '1':
     case '2': return byte == code;
-    case '*': return byte >= 32 && byte <= 126;
+    case '*': return (byte >= 32 && byte <= 126) || byte >= 128;
     case 'd': return is_digit(byte);
     case 'l': return is_letter(byte) || byte == ' ';
     case 'x':
@@ -97,13 +97,35 @@ inline bool passes_template(const input_line& line, int column, const char* line
     return true;
 }
 
+inline bool is_blank(int byte) { return byte == ' ' || byte == '\t'; }
+
+inline bool only_blanks_before(const input_line& line, int column) {
+    for (int k = 0; k < column; ++k)
+        if (!is_blank(line.chars[k])) return false;
+    return true;
+}
+
+// Where the name of a set at column starts, or -1 if the name line cannot
+// name it.  Over lines 1 and 2 indented by blanks only, the name line keeps
+// its own indent: the name is its first byte that is not a blank, and a
+// line of blanks is an empty name.  Otherwise the name starts at the column.
+inline int name_start(const line_window& window, int column) {
+    const input_line& name = window.name_line;
+    if (only_blanks_before(window.line_one, column) && only_blanks_before(window.line_two, column)) {
+        int start = 0;
+        while (start < name.length && is_blank(name.chars[start])) ++start;
+        if (start == name.length) return start;
+        return passes_template(name, start, NAME_TEMPLATE) ? start : -1;
+    }
+    if (column >= name.length) return -1;
+    return passes_template(name, column, NAME_TEMPLATE) ? column : -1;
+}
+
 inline int leftmost_set(const line_window& window) {
-    const int last = std::min(std::min(window.line_one.length, window.line_two.length) - WIDTH,
-                              window.name_line.length - 1);
+    const int last = std::min(window.line_one.length, window.line_two.length) - WIDTH;
     for (int column = 0; column <= last; ++column)
         if (window.line_one.chars[column] == '1' && window.line_two.chars[column] == '2' &&
-            passes_template(window.name_line, column, NAME_TEMPLATE) &&
-            passes_template(window.line_one, column, LINE_ONE_TEMPLATE) &&
+            name_start(window, column) >= 0 && passes_template(window.line_one, column, LINE_ONE_TEMPLATE) &&
             passes_template(window.line_two, column, LINE_TWO_TEMPLATE))
             return column;
     return -1;
@@ -131,17 +153,22 @@ inline bool starts_like(const input_line& line, int column, const char* line_tem
 
 // A name line that starts like line 1 or line 2 is what is left of a broken
 // pair: the set is written with an empty name.
-inline void write_name(std::string& output, const input_line& name_line, int column) {
-    if (starts_like(name_line, column, LINE_ONE_TEMPLATE) ||
-        starts_like(name_line, column, LINE_TWO_TEMPLATE)) {
+// The name is cut at a NUL or a tab, then where three spaces meet, and
+// loses two or more spaces at its end: padding, not a pair of spaces inside
+// a name.
+inline void write_name(std::string& output, const input_line& name_line, int start) {
+    if (starts_like(name_line, start, LINE_ONE_TEMPLATE) ||
+        starts_like(name_line, start, LINE_TWO_TEMPLATE)) {
         output += "\n";
         return;
     }
-    std::string name(name_line.chars + column,
-                     static_cast<std::size_t>(std::min(WIDTH, name_line.length - column)));
+    std::string name(name_line.chars + start,
+                     static_cast<std::size_t>(std::min(WIDTH, name_line.length - start)));
     name = name.substr(0, name.find('\0'));
     name = name.substr(0, name.find('\t'));
-    name = name.substr(0, name.find("  "));
+    name = name.substr(0, name.find("   "));
+    const std::size_t kept = name.find_last_not_of(' ') + 1;
+    if (name.size() - kept >= 2) name.resize(kept);
     output += name + "\n";
 }
 
@@ -163,11 +190,13 @@ struct result {
 };
 
 // The whole loop: a window of three lines that slides one line at a time,
-// a named set tried first, then a bare pair in its first two lines.
+// a named set tried first, then a bare pair in its first two lines.  A
+// UTF-8 byte-order mark that starts the input is no text.
 inline result sift(const std::uint8_t* bytes, std::size_t size) {
     static line_window window;
     input_line* const slots[3] = {&window.name_line, &window.line_one, &window.line_two};
     byte_source source{bytes, size};
+    if (size >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) source.position = 3;
     result found;
     const auto fill_from = [&](int slot) {
         while (slot < 3 && next_line(*slots[slot], source) > 0) ++slot;
@@ -186,7 +215,7 @@ inline result sift(const std::uint8_t* bytes, std::size_t size) {
     while (held == 3) {
         const int column = leftmost_set(window);
         if (column >= 0) {
-            write_name(found.output, window.name_line, column);
+            write_name(found.output, window.name_line, name_start(window, column));
             write_set_line(found.output, window.line_one, column);
             write_set_line(found.output, window.line_two, column);
             ++found.sets_found;

@@ -46,21 +46,21 @@ bool template_passes(const input_line& line, int column, const layout::compiled_
 // catalogue number.
 constexpr int SET_LINE_START = 7;
 
-// A name line that begins like line 1 or line 2 is what is left of a
-// broken pair, not a name: in a file of bare pairs whose one line was lost,
-// the line before the next pair would otherwise name it after another
+// A name that begins like line 1 or line 2 is what is left of a broken
+// pair, not a name: in a file of bare pairs whose one line was lost, the
+// line before the next pair would otherwise name it after another
 // satellite's data.
-bool names_nothing(const input_line& name_line, int column) {
-    if (name_line.length - column < SET_LINE_START) return false;
-    const char* name = name_line.chars + column;
+bool names_nothing(const input_line& name_line, int name_start) {
+    if (name_line.length - name_start < SET_LINE_START) return false;
+    const char* name = name_line.chars + name_start;
     return columns_pass(name, layout::LINE_ONE_COLUMNS, SET_LINE_START) ||
            columns_pass(name, layout::LINE_TWO_COLUMNS, SET_LINE_START);
 }
 
-void write_lines(const input_line* name_line, const input_line& one, const input_line& two, int column,
-                 output_blocks& output) {
+void write_lines(const input_line* name_line, int name_start, const input_line& one, const input_line& two,
+                 int column, output_blocks& output) {
     if (char* room = room_for_set(output); room != nullptr)
-        commit_set(output, current_engine().put_set(room, name_line, one, two, column));
+        commit_set(output, current_engine().put_set(room, name_line, name_start, one, two, column));
 }
 
 } // namespace
@@ -77,7 +77,7 @@ bool checksum_matches(const input_line& line, int column, char digit) {
 }
 
 bool check_set_at(const line_window& window, int column) {
-    return template_passes(window.name_line, column, layout::NAME_COLUMNS) &&
+    return current_engine().name_start(window, column) != NO_COLUMN &&
            current_engine().pair_passes(window.line_one.chars + column, window.line_two.chars + column);
 }
 
@@ -96,10 +96,12 @@ void normalise_set_line(char* copy) {
 }
 
 void write_set(const line_window& window, int column, output_blocks& output) {
-    const input_line* name_line = names_nothing(window.name_line, column) ? nullptr : &window.name_line;
-    write_lines(name_line, window.line_one, window.line_two, column, output);
+    const int name_start = current_engine().name_start(window, column);
+    const bool named = name_start != NO_COLUMN && !names_nothing(window.name_line, name_start);
+    const input_line* name_line = named ? &window.name_line : nullptr;
+    write_lines(name_line, name_start, window.line_one, window.line_two, column, output);
 }
 
 void write_bare_pair(const line_window& window, int column, output_blocks& output) {
-    write_lines(nullptr, window.name_line, window.line_one, column, output);
+    write_lines(nullptr, 0, window.name_line, window.line_one, column, output);
 }

@@ -33,6 +33,10 @@ struct engine {
     // True if the 69 columns at one and at two are a valid line 1 and line 2.
     bool (*pair_passes)(const char* one, const char* two);
 
+    // Where the name of a set at column starts in name_line, or NO_COLUMN
+    // if the name line cannot name a set there.
+    int (*name_start)(const line_window& window, int column);
+
     // The plain sum of columns 1 to 68 at columns, and the plus signs among
     // them.
     int (*plain_sum)(const char* columns);
@@ -42,12 +46,12 @@ struct engine {
     // whether there was one.  The copy may be made in place.
     bool (*copy_replacing_plus)(char* to, const char* from);
 
-    // Puts the set of one and two at column, named from name_line or with
-    // an empty name when it is null, at to in its written form, and returns
-    // its length.  It may store up to MOST_SET_BYTES bytes from to, past the
-    // set's end.
-    int (*put_set)(char* to, const input_line* name_line, const input_line& one, const input_line& two,
-                   int column);
+    // Puts the set of one and two at column, named from name_line on from
+    // name_start or with an empty name when name_line is null, at to in its
+    // written form, and returns its length.  It may store up to
+    // MOST_SET_BYTES bytes from to, past the set's end.
+    int (*put_set)(char* to, const input_line* name_line, int name_start, const input_line& one,
+                   const input_line& two, int column);
 };
 
 // Every engine this build holds, the best first.

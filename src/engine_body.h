@@ -189,12 +189,38 @@ bool pair_passes(const char* one, const char* two) {
     return line_passes(one, LINE_ONE_FORM) && line_passes(two, LINE_TWO_FORM);
 }
 
-// The name line's template looks at one column: its byte must be printable.
+// The name line's template looks at one byte, the name's first: it must
+// be text.
 constexpr std::uint8_t NAME_CLASSES = layout::NAME_COLUMNS.classes[0];
 static_assert(layout::NAME_COLUMNS.width == 1);
 
-[[gnu::always_inline]] inline bool name_passes(const input_line& name_line, int column) {
-    return (layout::BYTE_CLASSES.of[static_cast<unsigned char>(name_line.chars[column])] & NAME_CLASSES) != 0;
+[[gnu::always_inline]] inline bool starts_name(char byte) {
+    return (layout::BYTE_CLASSES.of[static_cast<unsigned char>(byte)] & NAME_CLASSES) != 0;
+}
+
+[[gnu::always_inline]] inline bool is_blank(char byte) { return byte == ' ' || byte == '\t'; }
+
+[[gnu::always_inline]] inline int blanks_before(const input_line& line, int end) {
+    int blanks = 0;
+    while (blanks < end && is_blank(line.chars[blanks])) ++blanks;
+    return blanks;
+}
+
+// Where the name of a set at column starts, or NO_COLUMN if the name line
+// cannot name it.  Lines 1 and 2 indented by blanks alone were indented by
+// whoever wrote them, and the name line by its own hand: its name starts
+// at its first byte that is not a blank, wherever that stands, and a line
+// of blanks names the set with nothing.  Text before the column (a quote
+// mark, a log's prefix) stands before the name line too: its name starts
+// at the column.
+int name_start(const line_window& window, int column) {
+    const input_line& name_line = window.name_line;
+    if (blanks_before(window.line_one, column) == column &&
+        blanks_before(window.line_two, column) == column) {
+        const int start = blanks_before(name_line, name_line.length);
+        return start == name_line.length || starts_name(name_line.chars[start]) ? start : NO_COLUMN;
+    }
+    return column < name_line.length && starts_name(name_line.chars[column]) ? column : NO_COLUMN;
 }
 
 // The columns of a step at which a line holds every exact character of its
@@ -266,12 +292,11 @@ window_search search_window(const line_window& window) {
     // holds, so that a search that finds no set has found the pair for the
     // next window too.
     const int last_pair = smaller(window.line_one.length, window.line_two.length) - SET_LINE_WIDTH;
-    const int last_set = smaller(last_pair, window.name_line.length - 1);
     window_search found{NO_COLUMN, NO_COLUMN};
     found.set_column = leftmost_column(window.line_one, window.line_two, last_pair, [&](int column) {
         if (!pair_passes(window.line_one.chars + column, window.line_two.chars + column)) return false;
         if (found.pair_column == NO_COLUMN) found.pair_column = column;
-        return column <= last_set && name_passes(window.name_line, column);
+        return name_start(window, column) != NO_COLUMN;
     });
     return found;
 }
@@ -333,27 +358,36 @@ bool take_line(input_line& line, input_blocks& input) {
     return ended_line(line, input, length, next);
 }
 
-// The name ends at a NUL or a tab, and where two spaces meet: names in
-// catalogs are padded with spaces to a fixed width.  Copies the name from
-// name, of available bytes at most, to to in whole vectors, and returns
-// its length.  A space pairs only with one within the available bytes.
+// The name ends at a NUL or a tab, and where three spaces meet: names in
+// catalogs are padded with spaces to a fixed width, but a pair of spaces
+// may stand inside one ("GPS BIIR-2  (PRN 13)").  Two spaces at the very
+// end are padding too; one is kept.  Copies the name from name, of
+// available bytes at most, to to in whole vectors, and returns its length.
+// Three spaces meet only within the available bytes.
 [[gnu::always_inline]] inline int put_name(char* to, const char* name, int available) {
+    int length = available;
     for (int first = 0; first < available; first += WIDTH) {
         const bytes run = load(name + first);
-        // The byte after each comes from the next vector, not from a load
-        // one byte on, which would straddle two of the reader's stores.
-        const bytes next = one_lane_on(run, load(name + first + WIDTH));
         store(to + first, run);
         const int left = available - first;
         const lane_bits stops = lanes_set(holding(run, 0) | holding(run, '\t')) & first_lanes(left);
-        const lane_bits pairs = lanes_set(holding(run, ' ') & holding(next, ' ')) & first_lanes(left - 1);
-        if (const lane_bits ends = stops | pairs; ends != 0) return first + first_lane(ends);
+        const bytes spaces = holding(run, ' ') & holding(load(name + first + 1), ' ');
+        const lane_bits triples =
+            lanes_set(spaces & holding(load(name + first + 2), ' ')) & first_lanes(left < 2 ? 0 : left - 2);
+        if (const lane_bits ends = stops | triples; ends != 0) {
+            // A triple is no space of the name's own; a stop may follow two.
+            const int end = first + first_lane(ends);
+            if ((triples & ~stops & (ends & -ends)) != 0) return end;
+            length = end;
+            break;
+        }
     }
-    return available;
+    if (length >= 2 && name[length - 1] == ' ' && name[length - 2] == ' ') length -= 2;
+    return length;
 }
 
 // How far the name's loads reach past its first byte, and its stores.
-constexpr int NAME_REACH = (STEPS + 1) * WIDTH;
+constexpr int NAME_REACH = STEPS * WIDTH + 2;
 static_assert(STEPS * WIDTH <= MOST_SET_BYTES, "the name's stores stay within the room for a set");
 
 bool copy_replacing_plus(char* to, const char* from) {
@@ -384,15 +418,16 @@ bool copy_replacing_plus(char* to, const char* from) {
     return SET_LINE_WIDTH + 1;
 }
 
-int put_set(char* to, const input_line* name_line, const input_line& one, const input_line& two, int column) {
+int put_set(char* to, const input_line* name_line, int name_start, const input_line& one,
+            const input_line& two, int column) {
     int length = 0;
     if (name_line != nullptr) {
-        const char* name = name_line->chars + column;
-        const int available = smaller(SET_LINE_WIDTH, name_line->length - column);
+        const char* name = name_line->chars + name_start;
+        const int available = smaller(SET_LINE_WIDTH, name_line->length - name_start);
         // Near the end of the line's storage the loads would reach past it:
         // there they read a copy.
         char staged[NAME_REACH];
-        if (column + NAME_REACH > LINE_CAPACITY) {
+        if (name_start + NAME_REACH > LINE_CAPACITY) {
             __builtin_memset(staged, 0, sizeof staged);
             __builtin_memcpy(staged, name, static_cast<std::size_t>(available));
             name = staged;
@@ -408,6 +443,6 @@ int put_set(char* to, const input_line* name_line, const input_line& one, const 
 } // namespace
 
 extern const engine ENGINE{
-    NAME,      take_line,  search_window,       find_bare_pair, pair_passes,
-    plain_sum, plus_signs, copy_replacing_plus, put_set,
+    NAME,       take_line, search_window, find_bare_pair,      pair_passes,
+    name_start, plain_sum, plus_signs,    copy_replacing_plus, put_set,
 };

@@ -25,6 +25,9 @@ namespace {
 
 constexpr int WINDOW_LINES = 3;
 
+constexpr char BYTE_ORDER_MARK[] = "\xEF\xBB\xBF";
+constexpr int BYTE_ORDER_MARK_SIZE = sizeof BYTE_ORDER_MARK - 1;
+
 // The one window of the run.  It lives as long as the process, so the
 // program allocates nothing of its own.
 line_window window;
@@ -92,14 +95,34 @@ int usage_failure() {
     return EXIT_FAILURE;
 }
 
+bool same_regular_file(const struct stat& one, const struct stat& other) {
+    return S_ISREG(one.st_mode) && S_ISREG(other.st_mode) && one.st_dev == other.st_dev &&
+           one.st_ino == other.st_ino;
+}
+
 // True if path names the same regular file as the open input stream, which
 // opening it for writing would truncate before a byte was read.
 bool is_input_file(FILE* input, const char* path) {
     struct stat input_status {};
     struct stat output_status {};
     return fstat(fileno(input), &input_status) == 0 && stat(path, &output_status) == 0 &&
-           S_ISREG(input_status.st_mode) && S_ISREG(output_status.st_mode) &&
-           input_status.st_dev == output_status.st_dev && input_status.st_ino == output_status.st_ino;
+           same_regular_file(input_status, output_status);
+}
+
+// True if standard output is the same regular file as the open input
+// stream: appended to, it would be read back without end and fill the
+// disk; opened for reading and writing, it would overwrite what is still
+// to be read.
+bool writes_to_input(FILE* input) {
+    struct stat input_status {};
+    struct stat output_status {};
+    return fstat(fileno(input), &input_status) == 0 && fstat(STDOUT_FILENO, &output_status) == 0 &&
+           same_regular_file(input_status, output_status);
+}
+
+int refuse_output_to_input() {
+    std::fputs("Could not write to standard output: it is the input file\n", stderr);
+    return usage_failure();
 }
 
 // A standard descriptor that was closed before the start would be the next
@@ -251,6 +274,13 @@ bool take_block(input_blocks& input) {
     input.block[input.held] = '\n';
     // Taken now, before a write can change it.
     if (std::ferror(input.stream)) input.error = errno != 0 ? errno : EIO;
+    // Some editors begin a UTF-8 file with a byte-order mark.  It is no
+    // text: before a name it would stand in the name, before a bare pair it
+    // would move line 1 off line 2's column.
+    if (input.at_start && input.held >= BYTE_ORDER_MARK_SIZE &&
+        std::memcmp(input.block, BYTE_ORDER_MARK, BYTE_ORDER_MARK_SIZE) == 0)
+        input.next = BYTE_ORDER_MARK_SIZE;
+    input.at_start = false;
     return input.held > 0;
 }
 
@@ -273,6 +303,7 @@ void begin_input(input_blocks& input, FILE* stream) {
     input.next = 0;
     input.held = 0;
     input.error = 0;
+    input.at_start = true;
     input.block[0] = '\n';
 }
 
@@ -369,8 +400,9 @@ int kepsift_main(int argc, char* argv[]) {
     }
     if (!hold_closed_standard_descriptors())
         return report_failure(errno, "Could not hold a closed standard descriptor");
-    if (argc <= 1) return run(stdin, stdout, {false, false});
     if (argc > 3) return usage_failure();
+    if (argc <= 1)
+        return writes_to_input(stdin) ? refuse_output_to_input() : run(stdin, stdout, {false, false});
 
     const char* input_path = argv[1];
     FILE* input = open_named(input_path, "rb", true);
@@ -379,6 +411,10 @@ int kepsift_main(int argc, char* argv[]) {
         return usage_failure();
     }
     FILE* output = stdout;
+    if (argc == 2 && writes_to_input(input)) {
+        std::fclose(input);
+        return refuse_output_to_input();
+    }
     if (argc == 3) {
         const char* output_path = argv[2];
         if (is_input_file(input, output_path)) {

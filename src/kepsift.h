@@ -65,6 +65,8 @@ struct input_blocks {
     int held;
     // The system's error number of the read that failed, or 0.
     int error;
+    // Whether the block holds the input's first bytes.
+    bool at_start;
     alignas(64) char block[STREAM_BUFFER_SIZE + READ_SLACK];
 };
 
@@ -165,7 +167,8 @@ struct window_search {
 };
 window_search search_window(const line_window& window);
 
-// True if name_line, line_one and line_two pass their templates at column.
+// True if name_line, line_one and line_two pass their templates at column:
+// the name line's at the name's first byte.
 bool check_set_at(const line_window& window, int column);
 
 // The leftmost column at which name_line and line_one hold line 1 and line 2

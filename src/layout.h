@@ -17,7 +17,7 @@ namespace layout {
 // The classes a byte can belong to, one bit each, so that a column test is
 // one table look-up and one AND.
 enum : std::uint8_t {
-    PRINTABLE = 1U << 0,
+    TEXT = 1U << 0,
     DIGIT = 1U << 1,
     LETTER_OR_SPACE = 1U << 2,
     FIELD_CHARACTER = 1U << 3,
@@ -32,13 +32,15 @@ inline constexpr char CHECK_DIGIT_CODE = 'C';
 
 constexpr bool in_range(int byte, char low, char high) { return byte >= low && byte <= high; }
 
-// Classes as the POSIX locale has them over 7-bit codes; bytes 128 to 255
-// belong to none, whatever the environment's locale says.
+// Classes as the POSIX locale has them over 7-bit codes, whatever the
+// environment's locale says.  Bytes 128 to 255 belong to one class only,
+// text: a name may begin with a letter outside ASCII, in UTF-8 or Latin-1,
+// whose first byte is one of them.  Text is otherwise the printable bytes.
 constexpr std::uint8_t classes_of_byte(int byte) {
     const bool digit = in_range(byte, '0', '9');
     const bool letter = in_range(byte, 'A', 'Z') || in_range(byte, 'a', 'z');
     std::uint8_t classes = 0;
-    if (in_range(byte, ' ', '~')) classes |= PRINTABLE;
+    if (in_range(byte, ' ', '~') || byte >= 128) classes |= TEXT;
     if (digit) classes |= DIGIT;
     if (letter || byte == ' ') classes |= LETTER_OR_SPACE;
     if (letter || digit || byte == ' ' || byte == '+' || byte == '-' || byte == '.')
@@ -74,7 +76,7 @@ constexpr std::uint8_t classes_of_code(char code) {
     case '.': return POINT;
     case '1': return ONE;
     case '2': return TWO;
-    case '*': return PRINTABLE;
+    case '*': return TEXT;
     case 'd': return DIGIT;
     case 'l': return LETTER_OR_SPACE;
     case 'x': return FIELD_CHARACTER;
@@ -203,7 +205,7 @@ constexpr byte_range range_of(std::uint8_t classes) {
     case ONE: return {'1', 0};
     case TWO: return {'2', 0};
     case DIGIT: return {'0', 9};
-    case PRINTABLE: return {' ', '~' - ' '};
+    case TEXT: return {' ', 255 - ' '};
     case LETTER_OR_SPACE: return {' ', 0};
     case FIELD_CHARACTER: return {'0', 9};
     default: return {0, 0};
@@ -212,7 +214,7 @@ constexpr byte_range range_of(std::uint8_t classes) {
 
 constexpr bool range_form_covers(std::uint8_t classes) {
     return classes == SPACE || classes == POINT || classes == ONE || classes == TWO || classes == DIGIT ||
-           classes == PRINTABLE || classes == LETTER_OR_SPACE || classes == FIELD_CHARACTER;
+           classes == TEXT || classes == LETTER_OR_SPACE || classes == FIELD_CHARACTER;
 }
 
 // What the range form accepts in a column of these classes, as the engines

@@ -182,6 +182,50 @@ TEST(Command, RefusesBadArgumentsWithUsage) {
     }
 }
 
+TEST(Command, RefusesToWriteItsInputToStandardOutput) {
+    // Appended to, the input would be read back without end; opened for
+    // reading and writing, overwritten before it is read.
+    test::temporary_directory dir;
+    const std::string input = dir.path("in");
+    const std::string other = dir.path("other");
+    ASSERT_EQ(symlink("in", dir.path("symlink").c_str()), 0) << std::strerror(errno);
+    const std::string refusal = "Could not write to standard output: it is the input file\n";
+    struct Case {
+        const char* name;
+        std::vector<std::string> arguments;
+        std::string stdin_path;
+        std::string stdout_path;
+        int stdout_flags;
+        int status;
+        std::string err;
+    } cases[] = {
+        {"named input appended to", {input}, "/dev/null", input, O_WRONLY | O_APPEND, 1, refusal},
+        {"standard input appended to", {}, input, input, O_WRONLY | O_APPEND, 1, refusal},
+        {"named input read and written", {input}, "/dev/null", input, O_RDWR, 1, refusal},
+        {"standard input by another name", {}, dir.path("symlink"), input, O_WRONLY | O_APPEND, 1, refusal},
+        {"another file appended to",
+         {input},
+         "/dev/null",
+         other,
+         O_WRONLY | O_APPEND,
+         0,
+         "Found 1 element set.\n"},
+        {"standard input to another file", {}, input, other, O_WRONLY | O_APPEND, 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::write_file(input, as_input(ORBITER));
+        test::write_file(other, "before\n");
+        const test::program_result result =
+            run_kepsift(c.arguments, c.stdin_path, c.stdout_path, c.stdout_flags);
+        EXPECT_EQ(result.status, c.status);
+        ASSERT_EQ(result.err.substr(0, c.err.size()), c.err);
+        EXPECT_EQ(c.status != 0, is_usage(result.err.substr(c.err.size()))) << result.err;
+        EXPECT_EQ(test::read_file(input), as_input(ORBITER));
+        EXPECT_EQ(test::read_file(other), c.status == 0 ? "before\n" + written(ORBITER) : "before\n");
+    }
+}
+
 TEST(Command, ReportsStreamErrorsAfterTheCount) {
     test::temporary_directory dir;
     // More output than one stream buffer, so writing fails before the close.

@@ -77,11 +77,20 @@ TEST_P(CheckSetAt, EveryByteInEveryColumnIsClassedAsTheLayoutSays) {
     }
 }
 
-TEST_P(CheckSetAt, NameColumnTakesPrintableBytesOnly) {
+TEST_P(CheckSetAt, TheNamesFirstByteIsText) {
+    // Printable ASCII, or the first byte of a letter outside it.  Over
+    // lines 1 and 2 at column 0 blanks before the name are its own indent;
+    // behind a prefix the name starts at the set's column.
     for (int byte = 0; byte < 256; ++byte) {
-        const line_window window =
-            make_window(std::string(1, static_cast<char>(byte)) + "NAME", ORBITER.line_one, ORBITER.line_two);
-        EXPECT_EQ(check_set_at(window, 0), byte >= 32 && byte <= 126) << "byte " << byte;
+        const std::string name = std::string(1, static_cast<char>(byte)) + "NAME";
+        const bool text = (byte >= 32 && byte <= 126) || byte >= 128;
+        EXPECT_EQ(check_set_at(make_window(name, ORBITER.line_one, ORBITER.line_two), 0),
+                  text || byte == '\t')
+            << "byte " << byte;
+        const std::string one = ORBITER.line_one;
+        const std::string two = ORBITER.line_two;
+        EXPECT_EQ(check_set_at(make_window("> " + name, "> " + one, "> " + two), 2), text)
+            << "byte " << byte << " behind a prefix";
     }
 }
 
@@ -134,8 +143,12 @@ TEST_P(FindSet, YieldsTheLeftmostColumnOfAValidSet) {
         {"lines at different columns", make_window(ORBITER.name, " " + one, two), NO_COLUMN},
         {"text after column 69", make_window(ORBITER.name, one + " extra", two + "  more"), 0},
         {"line 1 one column short", make_window(ORBITER.name, one.substr(0, 68), two), NO_COLUMN},
-        {"name line ends before the column", make_window("AB", "    " + one, "    " + two), NO_COLUMN},
-        {"tab at the name's column", make_window("\tNAME", one, two), NO_COLUMN},
+        {"name line ends before the column", make_window("> AB", "> >>" + one, "> >>" + two), NO_COLUMN},
+        {"a short name over indented lines", make_window("AB", "    " + one, "    " + two), 4},
+        {"a control byte at the name's column", make_window("\x01NAME", one, two), NO_COLUMN},
+        {"a control byte where an indented name starts", make_window("  \x01NAME", one, two), NO_COLUMN},
+        {"a tab before the name", make_window("\tNAME", one, two), 0},
+        {"a name line of blanks", make_window(" \t ", "\t" + one, "\t" + two), 1},
         {"two valid columns", make_window(long_name, one + " " + one, two + " " + two), 0},
         {"second column valid only", make_window(long_name, "1" + one, "2" + two), 1},
         {"a set among crowded candidates", make_window(long_name, "1 1 1 1 " + one, "2 2 2 2 " + two), 8},
@@ -192,8 +205,8 @@ TEST_P(SearchWindow, KeepsThePairWhenNoSetIsFound) {
         int pair_column;
     } cases[] = {
         {"a named set", window_of(ORBITER), 0, 0},
-        {"a name line that cannot be one", make_window("\tnote", one, two), NO_COLUMN, 0},
-        {"a name line too short for the column", make_window("x", "  " + one, "  " + two), NO_COLUMN, 2},
+        {"a name line that cannot be one", make_window("\x01note", one, two), NO_COLUMN, 0},
+        {"a name line too short for the column", make_window("x", "> " + one, "> " + two), NO_COLUMN, 2},
         {"no pair at all", make_window(one, two, "text"), NO_COLUMN, NO_COLUMN},
     };
     for (const Case& c : cases) {
@@ -254,14 +267,22 @@ TEST_P(WriteSet, TrimsTheName) {
         std::string written;
     } cases[] = {
         {"a plain name", "ORBITER 7", "ORBITER 7"},
-        {"padded to 24 columns", "ORBITER 7               ", "ORBITER 7"},
+        {"padded to 24 columns", "ISS (ZARYA)             ", "ISS (ZARYA)"},
+        {"padded inside a quoted string", "'ISS (ZARYA)             ',", "'ISS (ZARYA)"},
+        {"a pair of spaces inside the name", "GPS BIIR-2  (PRN 13)", "GPS BIIR-2  (PRN 13)"},
+        {"a pair of spaces inside, then padding", "GPS BIIR-2  (PRN 13)    ", "GPS BIIR-2  (PRN 13)"},
+        {"cut where three spaces meet", "ORBITER   7", "ORBITER"},
+        {"two final spaces dropped", "ORBITER 7  ", "ORBITER 7"},
         {"one trailing space stays", "ORBITER 7 ", "ORBITER 7 "},
-        {"cut at the first double space", "ORBITER  7  X", "ORBITER"},
-        {"two spaces at the column", "  ORBITER", ""},
         {"cut at a tab", "ORBITER\t7", "ORBITER"},
+        {"two spaces before a tab dropped", "ORBITER  \t7", "ORBITER"},
         {"cut before a NUL", std::string("ORB\0ITER", 8), "ORB"},
+        {"a name in UTF-8", "\xC3\x89TOILE 1", "\xC3\x89TOILE 1"},
+        {"a name in Latin-1", "\xD8rsted", "\xD8rsted"},
+        {"a Cyrillic name", "\xD0\x9C\xD0\x98\xD0\xA0 2", "\xD0\x9C\xD0\x98\xD0\xA0 2"},
         {"at most 69 bytes", std::string(80, 'N'), std::string(69, 'N')},
-        {"double space straddling the cut", std::string(68, 'N') + "  X", std::string(68, 'N') + " "},
+        {"two spaces straddling the cut", std::string(68, 'N') + "  X", std::string(68, 'N') + " "},
+        {"three spaces straddling the cut", std::string(67, 'N') + "   X", std::string(67, 'N')},
         // What is left of a broken pair names nothing.
         {"a line 1 as the name", KESTREL.line_one, ""},
         {"a line 2 as the name", KESTREL.line_two, ""},
@@ -271,8 +292,8 @@ TEST_P(WriteSet, TrimsTheName) {
         {"a name that starts with a number", "1 ORBITER", "1 ORBITER"},
         {"a number that is no catalogue number", "2 3908A", "2 3908A"},
     };
-    // At the start of the lines, and where a set ends the line's storage,
-    // so that the name's copy meets the end of its line.
+    // At the start of the lines, and behind a prefix where a set ends the
+    // line's storage, so that the name's copy meets the end of its line.
     for (const int column : {0, 900, LINE_CAPACITY - SET_LINE_WIDTH}) {
         const std::string pad(static_cast<std::size_t>(column), '>');
         for (const Case& c : cases) {
@@ -284,26 +305,63 @@ TEST_P(WriteSet, TrimsTheName) {
     }
 }
 
+TEST_P(WriteSet, StartsTheNameWhereItsLineDoes) {
+    // Where lines 1 and 2 hold blanks alone before the set, the name line
+    // was indented on its own; text before them stands before the name too.
+    const std::string tail = std::string("\n") + ORBITER.line_one + "\n" + ORBITER.line_two + "\n";
+    struct Case {
+        const char* name;
+        std::string name_line;
+        std::string prefix;
+        std::string written;
+    } cases[] = {
+        {"flush left over lines indented by six", "NOAA 15", "      ", "NOAA 15"},
+        {"flush left over tab-indented lines", "METEOR-M 2", "\t", "METEOR-M 2"},
+        {"flush left over lines indented by three", "ISS (ZARYA)", "   ", "ISS (ZARYA)"},
+        {"shorter than the indent", "ISS", "        ", "ISS"},
+        {"indented over lines at column 0", "  ISS", "", "ISS"},
+        {"indented by a tab over lines at column 0", "\tISS", "", "ISS"},
+        {"indented deeper than the lines", "      ISS", "  ", "ISS"},
+        {"indented by blanks of both kinds", " \t ISS  (1)", " \t", "ISS  (1)"},
+        {"a line of blanks", " \t  ", "    ", ""},
+        {"an indented line 2 as the name", std::string("   ") + KESTREL.line_two, "", ""},
+        {"behind a quote mark", "> ISS (ZARYA)", "> ", "ISS (ZARYA)"},
+        {"behind a quote mark and a space more", ">  ISS", "> ", " ISS"},
+        {"behind a log prefix", "12:00:01 ISS", "12:00:01 ", "ISS"},
+        {"behind a prefix ending in a tab", "x\tISS", "x\t", "ISS"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const line_window window =
+            make_window(c.name_line, c.prefix + ORBITER.line_one, c.prefix + ORBITER.line_two);
+        const int column = static_cast<int>(c.prefix.size());
+        EXPECT_EQ(find_set(window), column);
+        EXPECT_EQ(write_to_string(write_set, window, column), c.written + tail);
+    }
+}
+
 TEST_P(WriteSet, CutsTheNameWhereverTheCutFalls) {
-    // Every place of a cut, at two columns, so that cuts and pairs of spaces
+    // Every place of a cut, at two columns, so that cuts and runs of spaces
     // fall on every side of each step the name is copied in.
     const std::string tail = std::string("\n") + ORBITER.line_one + "\n" + ORBITER.line_two + "\n";
     struct Mark {
         const char* name;
         std::string bytes;
-    } marks[] = {{"tab", "\t"}, {"NUL", std::string(1, '\0')}, {"two spaces", "  "}};
-    for (const std::string prefix : {"", "> "}) {
+    } marks[] = {{"tab", "\t"}, {"NUL", std::string(1, '\0')}, {"three spaces", "   "}, {"two spaces", "  "}};
+    for (const std::string prefix : {"> ", "> >"}) {
         for (const Mark& mark : marks) {
             for (std::size_t at = 0; at < 75; ++at) {
                 SCOPED_TRACE(std::string(mark.name) + " at " + std::to_string(at) + " after '" + prefix +
                              "'");
                 const std::string name = std::string(at, 'N') + mark.bytes + std::string(10, 'M');
-                // Only 69 bytes count: a second space past them cuts nothing.
+                // Only 69 bytes count: spaces past them cut nothing, and two
+                // spaces inside a name stay.
                 std::string expected = name.substr(0, std::min<std::size_t>(at, 69));
+                if (mark.bytes == "   " && at == 68) expected += " ";
+                if (mark.bytes == "  " && at < 67) expected = name.substr(0, 69);
                 if (mark.bytes == "  " && at == 68) expected += " ";
-                const std::string pad(prefix.size(), ' ');
                 const line_window window =
-                    make_window(prefix + name, pad + ORBITER.line_one, pad + ORBITER.line_two);
+                    make_window(prefix + name, prefix + ORBITER.line_one, prefix + ORBITER.line_two);
                 EXPECT_EQ(write_to_string(write_set, window, static_cast<int>(prefix.size())),
                           expected + tail);
             }

@@ -87,16 +87,53 @@ TEST_P(Sift, KeepsEveryBarePairWhole) {
          2},
         {"a line before a pair names it", "text\nmore text\n" + pair_of(ORBITER),
          "more text\n" + std::string(ORBITER.line_one) + "\n" + ORBITER.line_two + "\n", 1},
-        {"a line that cannot be a name", "\tnote\n" + pair_of(ORBITER) + "end\n", written_bare(ORBITER), 1},
+        {"a line that cannot be a name", "\x01note\n" + pair_of(ORBITER) + "end\n", written_bare(ORBITER), 1},
         {"pair, junk line, pair", pair_of(ORBITER) + "junk\n" + pair_of(KESTREL) + "junk\n",
          written_bare(ORBITER) + "junk\n" + KESTREL.line_one + "\n" + KESTREL.line_two + "\n", 2},
-        {"the last pair after a slide", "\tnote\n" + pair_of(GANNET), written_bare(GANNET), 1},
+        {"the last pair after a slide", "\x01note\n" + pair_of(GANNET), written_bare(GANNET), 1},
         {"a pair that lost its line 1 names the next nothing",
          pair_of(ORBITER) + KESTREL.line_two + "\n" + pair_of(GANNET),
          written_bare(ORBITER) + written_bare(GANNET), 2},
         {"a pair that lost its line 2 names the next nothing",
          pair_of(ORBITER) + KESTREL.line_one + "\n" + pair_of(GANNET),
          written_bare(ORBITER) + written_bare(GANNET), 2},
+    };
+    expect_sifted(cases);
+}
+
+TEST_P(Sift, NamesSetsAsPeopleWriteThem) {
+    // The name a person reads off the page, whatever the indents of the
+    // three lines and a byte-order mark before them.
+    const std::string mark = "\xEF\xBB\xBF";
+    const auto set = [](const std::string& name, const std::string& prefix, const test::element_set& lines) {
+        return name + "\n" + prefix + lines.line_one + "\n" + prefix + lines.line_two + "\n";
+    };
+    const auto named = [](const std::string& name, const test::element_set& lines) {
+        return name + "\n" + lines.line_one + "\n" + lines.line_two + "\n";
+    };
+    const SiftCase cases[] = {
+        {"GPS names with a pair of spaces", set("GPS BIIR-2  (PRN 13)    ", "", ORBITER),
+         named("GPS BIIR-2  (PRN 13)", ORBITER), 1},
+        {"flush left over indented lines",
+         set("NOAA 15", "      ", ORBITER) + set("METEOR-M 2", "\t", KESTREL),
+         named("NOAA 15", ORBITER) + named("METEOR-M 2", KESTREL), 2},
+        {"an indented name over lines at column 0", set("  ISS", "", ORBITER), named("ISS", ORBITER), 1},
+        {"a short name over deeply indented lines", set("ISS", "        ", ORBITER), named("ISS", ORBITER),
+         1},
+        {"names that start outside ASCII",
+         set("\xC3\x89TOILE 1", "", ORBITER) + set("\xD8rsted", "  ", KESTREL),
+         named("\xC3\x89TOILE 1", ORBITER) + named("\xD8rsted", KESTREL), 2},
+        {"quoted mail keeps its rule", set("> > ISS (ZARYA)", "> > ", ORBITER), named("ISS (ZARYA)", ORBITER),
+         1},
+        {"a byte-order mark before a name", mark + as_input(ORBITER), written(ORBITER), 1},
+        {"a byte-order mark before a bare pair", mark + pair_of(ORBITER) + pair_of(KESTREL),
+         written_bare(ORBITER) + written_bare(KESTREL), 2},
+        {"a byte-order mark before indented lines", mark + set("ISS", "   ", ORBITER), named("ISS", ORBITER),
+         1},
+        {"a byte-order mark alone", mark, "", 0},
+        {"a byte-order mark further on is a byte", as_input(ORBITER) + mark + "NAME\n" + pair_of(KESTREL),
+         written(ORBITER) + named(mark + "NAME", KESTREL), 2},
+        {"half a byte-order mark is a byte", "\xEF\xBB" + pair_of(ORBITER), "", 0},
     };
     expect_sifted(cases);
 }

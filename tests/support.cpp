@@ -108,16 +108,19 @@ pid_t start_kepsift(const std::vector<std::string>& arguments, const posix_spawn
     return pid;
 }
 
-program_result run_kepsift(const std::vector<std::string>& arguments, const std::string& stdin_path) {
+program_result run_kepsift(const std::vector<std::string>& arguments, const std::string& stdin_path,
+                           const std::string& stdout_path, int stdout_flags) {
     // Both outputs go to files, so neither pipe can fill while the other is read.
     temporary_directory capture;
-    const std::string out_path = capture.path("stdout");
+    const bool captured = stdout_path.empty();
+    const std::string out_path = captured ? capture.path("stdout") : stdout_path;
     const std::string err_path = capture.path("stderr");
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, stdin_path.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(),
+                                     captured ? O_WRONLY | O_CREAT | O_TRUNC : stdout_flags, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
 
     const pid_t pid = start_kepsift(arguments, &actions);
@@ -125,7 +128,7 @@ program_result run_kepsift(const std::vector<std::string>& arguments, const std:
     int wait_status = 0;
     waitpid(pid, &wait_status, 0);
     if (!WIFEXITED(wait_status)) throw std::runtime_error("kepsift did not exit normally");
-    return {WEXITSTATUS(wait_status), read_file(out_path), read_file(err_path)};
+    return {WEXITSTATUS(wait_status), captured ? read_file(out_path) : "", read_file(err_path)};
 }
 
 std::string read_file(const std::string& path) {

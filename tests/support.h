@@ -108,9 +108,11 @@ std::vector<std::string> emulator_words();
 pid_t start_kepsift(const std::vector<std::string>& arguments, const posix_spawn_file_actions_t* actions);
 
 // Runs the built kepsift with arguments; standard input is read from the
-// file stdin_path.
+// file stdin_path.  Standard output is captured, or where stdout_path is
+// given, is that file opened with stdout_flags, and out is left empty.
 program_result run_kepsift(const std::vector<std::string>& arguments,
-                           const std::string& stdin_path = "/dev/null");
+                           const std::string& stdin_path = "/dev/null", const std::string& stdout_path = "",
+                           int stdout_flags = 0);
 
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& bytes);
