@@ -59,6 +59,7 @@ void check_name(std::string_view name) {
     require(name.size() <= static_cast<std::size_t>(SET_LINE_WIDTH), "a name has at most 69 bytes");
     require(name.find('\t') == std::string_view::npos, "a name has no tab");
     require(name.find('\0') == std::string_view::npos, "a name has no NUL");
+    require(name.empty() || (name[0] != ' ' && name[0] != '\t'), "a name does not begin with a blank");
     require(name.find("   ") == std::string_view::npos, "a name has no three spaces in a row");
     require(name.size() < 2 || name.substr(name.size() - 2) != "  ", "a name does not end in two spaces");
     const auto starts_like = [name](std::string_view layout) {

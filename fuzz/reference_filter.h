@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "kepsift.h"
 
@@ -105,20 +106,34 @@ inline bool only_blanks_before(const input_line& line, int column) {
     return true;
 }
 
+// A byte-order mark where a name starts is passed over like a blank.
+inline int first_not_blank(const input_line& line, int from) {
+    const std::string_view mark = "\xEF\xBB\xBF";
+    for (;;) {
+        if (from < line.length && is_blank(line.chars[from]))
+            ++from;
+        else if (std::string_view(line.chars + from, static_cast<std::size_t>(line.length - from)).starts_with(mark))
+            from += 3;
+        else
+            return from;
+    }
+}
+
 // Where the name of a set at column starts, or -1 if the name line cannot
 // name it.  Over lines 1 and 2 indented by blanks only, the name line keeps
-// its own indent: the name is its first byte that is not a blank, and a
-// line of blanks is an empty name.  Otherwise the name starts at the column.
+// its own indent: the name is its first byte that is not a blank, checked
+// there, and a line of blanks is an empty name.  Otherwise the name line is
+// checked at the column, and the name starts at its first byte that is not
+// a blank from there.
 inline int name_start(const line_window& window, int column) {
     const input_line& name = window.name_line;
     if (only_blanks_before(window.line_one, column) && only_blanks_before(window.line_two, column)) {
-        int start = 0;
-        while (start < name.length && is_blank(name.chars[start])) ++start;
+        const int start = first_not_blank(name, 0);
         if (start == name.length) return start;
         return passes_template(name, start, NAME_TEMPLATE) ? start : -1;
     }
-    if (column >= name.length) return -1;
-    return passes_template(name, column, NAME_TEMPLATE) ? column : -1;
+    if (column >= name.length || !passes_template(name, column, NAME_TEMPLATE)) return -1;
+    return first_not_blank(name, column);
 }
 
 inline int leftmost_set(const line_window& window) {

@@ -46,6 +46,15 @@ bool template_passes(const input_line& line, int column, const layout::compiled_
 // catalogue number.
 constexpr int SET_LINE_START = 7;
 
+
+void write_lines(const input_line* name_line, int name_start, const input_line& one, const input_line& two,
+                 int column, output_blocks& output) {
+    if (char* room = room_for_set(output); room != nullptr)
+        commit_set(output, current_engine().put_set(room, name_line, name_start, one, two, column));
+}
+
+} // namespace
+
 // A name that begins like line 1 or line 2 is what is left of a broken
 // pair, not a name: in a file of bare pairs whose one line was lost, the
 // line before the next pair would otherwise name it after another
@@ -56,14 +65,6 @@ bool names_nothing(const input_line& name_line, int name_start) {
     return columns_pass(name, layout::LINE_ONE_COLUMNS, SET_LINE_START) ||
            columns_pass(name, layout::LINE_TWO_COLUMNS, SET_LINE_START);
 }
-
-void write_lines(const input_line* name_line, int name_start, const input_line& one, const input_line& two,
-                 int column, output_blocks& output) {
-    if (char* room = room_for_set(output); room != nullptr)
-        commit_set(output, current_engine().put_set(room, name_line, name_start, one, two, column));
-}
-
-} // namespace
 
 bool line_passes(const input_line& line, int column, const char* line_template) {
     return template_passes(line, column, layout::compile_template(line_template));

@@ -16,13 +16,8 @@ struct engine {
     // The name a build switch and the tests use for it.
     const char* name;
 
-    // The reader's scan of the block the input holds.  Where line is empty,
-    // skips the line ends before a line; then adds the bytes of the line to
-    // line, at most LINE_CAPACITY of them, up to and with its line end,
-    // which is not stored.  True if the line ended in the block; false if
-    // the block ran out first, and the line goes on in the next block, if
-    // there is one.
-    bool (*take_line)(input_line& line, input_blocks& input);
+    // The line reader: see read_line in kepsift.h.
+    int (*read_line)(input_line& line, input_blocks& input);
 
     // The search of one window: see search_window in kepsift.h.
     window_search (*search_window)(const line_window& window);
@@ -52,6 +47,9 @@ struct engine {
     // MOST_SET_BYTES bytes from to, past the set's end.
     int (*put_set)(char* to, const input_line* name_line, int name_start, const input_line& one,
                    const input_line& two, int column);
+
+    // The whole loop over the window: see sift_blocks in kepsift.h.
+    sift_result (*sift)(line_window& window, input_blocks& input, output_blocks& output);
 };
 
 // Every engine this build holds, the best first.

@@ -137,36 +137,55 @@ template <typename Run>
     return (digit & at_most(digit, splat(9))) | (holding(run, '-') & 1);
 }
 
-// The plain sum of columns 1 to 68 of the 69 columns at columns if every
-// column holds a byte its template accepts, the check digit's as a digit;
-// -1 otherwise.  Every step is tested, with no branch between them, and
-// the sum comes from the same loads.  A lane of the sum is at most 9 for
+// A line of 69 columns as the steps load it.  The check, the sums and the
+// written copy of a line share one load of each step.
+struct line_runs {
+    bytes step[STEPS];
+};
+
+[[gnu::always_inline]] inline line_runs load_runs(const char* columns) {
+    line_runs runs;
+#pragma GCC unroll 16
+    for (int step = 0; step < STEPS; ++step) runs.step[step] = load(columns + step_start(step));
+    return runs;
+}
+
+// Only the last step overlaps the one before and holds the check digit, so
+// only its columns are masked for the sums.
+[[gnu::always_inline]] inline bytes summed(bytes adds, int step) {
+    return step + 1 < STEPS ? adds : adds & load(SUMMED.of[step]);
+}
+
+// The plain sum of columns 1 to 68.  A lane of the sum is at most 9 for
 // each step, so no lane overflows.
-[[gnu::always_inline]] inline int plain_sum_if_accepted(const char* columns, const line_form& form) {
+[[gnu::always_inline]] inline int sum_of(const line_runs& runs) {
+    bytes sum{};
+#pragma GCC unroll 16
+    for (int step = 0; step < STEPS; ++step) sum += summed(adds_to_plain_sum(runs.step[step]), step);
+    return byte_sum(sum);
+}
+
+// The plain sum of columns 1 to 68 if every column holds a byte its
+// template accepts, the check digit's as a digit; -1 otherwise.  Every step
+// is tested, with no branch between them.
+[[gnu::always_inline]] inline int plain_sum_if_accepted(const line_runs& runs, const line_form& form) {
     bytes failed{};
     bytes sum{};
 #pragma GCC unroll 16
     for (int step = 0; step < STEPS; ++step) {
-        const bytes run = load(columns + step_start(step));
-        failed |= rejected(run, form, step);
-        sum += adds_to_plain_sum(run) & load(SUMMED.of[step]);
+        failed |= rejected(runs.step[step], form, step);
+        sum += summed(adds_to_plain_sum(runs.step[step]), step);
     }
     return any(failed) ? -1 : byte_sum(sum);
 }
 
-int plain_sum(const char* columns) {
-    bytes sum{};
-#pragma GCC unroll 16
-    for (int step = 0; step < STEPS; ++step)
-        sum += adds_to_plain_sum(load(columns + step_start(step))) & load(SUMMED.of[step]);
-    return byte_sum(sum);
-}
+int plain_sum(const char* columns) { return sum_of(load_runs(columns)); }
 
 int plus_signs(const char* columns) {
     bytes count{};
 #pragma GCC unroll 16
     for (int step = 0; step < STEPS; ++step)
-        count += holding(load(columns + step_start(step)), '+') & load(SUMMED.of[step]) & 1;
+        count += summed(holding(load(columns + step_start(step)), '+') & 1, step);
     return byte_sum(count);
 }
 
@@ -180,14 +199,19 @@ int plus_signs(const char* columns) {
     return plus != 0 && value == (plain + 2 * plus) % 10;
 }
 
-[[gnu::always_inline]] inline bool line_passes(const char* columns, const line_form& form) {
-    const int plain = plain_sum_if_accepted(columns, form);
+// True if the 69 columns at columns, loaded as runs, are a valid line of
+// the form's template.
+[[gnu::always_inline]] inline bool line_passes(const line_runs& runs, const char* columns, const line_form& form) {
+    const int plain = plain_sum_if_accepted(runs, form);
     return plain >= 0 && check_digit_fits(columns, plain);
 }
 
-bool pair_passes(const char* one, const char* two) {
-    return line_passes(one, LINE_ONE_FORM) && line_passes(two, LINE_TWO_FORM);
+[[gnu::always_inline]] inline bool runs_pass(const char* one, const line_runs& one_runs, const char* two,
+                                             const line_runs& two_runs) {
+    return line_passes(one_runs, one, LINE_ONE_FORM) && line_passes(two_runs, two, LINE_TWO_FORM);
 }
+
+bool pair_passes(const char* one, const char* two) { return runs_pass(one, load_runs(one), two, load_runs(two)); }
 
 // The name line's template looks at one byte, the name's first: it must
 // be text.
@@ -200,27 +224,52 @@ static_assert(layout::NAME_COLUMNS.width == 1);
 
 [[gnu::always_inline]] inline bool is_blank(char byte) { return byte == ' ' || byte == '\t'; }
 
-[[gnu::always_inline]] inline int blanks_before(const input_line& line, int end) {
-    int blanks = 0;
-    while (blanks < end && is_blank(line.chars[blanks])) ++blanks;
-    return blanks;
+// A UTF-8 byte-order mark is a space no one sees: files joined with cat
+// carry one at the start of a line, before a name.
+constexpr char BYTE_ORDER_MARK[] = "\xEF\xBB\xBF";
+constexpr int BYTE_ORDER_MARK_SIZE = sizeof BYTE_ORDER_MARK - 1;
+
+[[gnu::always_inline]] inline bool byte_order_mark_at(const input_line& line, int at) {
+    return at + BYTE_ORDER_MARK_SIZE <= line.length && line.chars[at] == BYTE_ORDER_MARK[0] &&
+           line.chars[at + 1] == BYTE_ORDER_MARK[1] && line.chars[at + 2] == BYTE_ORDER_MARK[2];
+}
+
+// The first byte from from on that is no blank and starts no byte-order
+// mark, or the line's length.
+[[gnu::always_inline]] inline int first_not_blank(const input_line& line, int from) {
+    for (;;) {
+        if (from < line.length && is_blank(line.chars[from]))
+            ++from;
+        else if (byte_order_mark_at(line, from))
+            from += BYTE_ORDER_MARK_SIZE;
+        else
+            return from;
+    }
+}
+
+[[gnu::always_inline]] inline bool only_blanks_before(const input_line& line, int column) {
+    for (int k = 0; k < column; ++k)
+        if (!is_blank(line.chars[k])) return false;
+    return true;
 }
 
 // Where the name of a set at column starts, or NO_COLUMN if the name line
 // cannot name it.  Lines 1 and 2 indented by blanks alone were indented by
 // whoever wrote them, and the name line by its own hand: its name starts
-// at its first byte that is not a blank, wherever that stands, and a line
-// of blanks names the set with nothing.  Text before the column (a quote
-// mark, a log's prefix) stands before the name line too: its name starts
-// at the column.
+// at its first byte that is not a blank (nor a byte-order mark), wherever
+// that stands, and is checked there; a line of blanks names the set with
+// nothing.  Text before
+// the column (a quote mark, a log's prefix) stands before the name line
+// too: the name line is checked at the column.  A name never begins with a
+// blank, so that a name written is read back the same.
 int name_start(const line_window& window, int column) {
     const input_line& name_line = window.name_line;
-    if (blanks_before(window.line_one, column) == column &&
-        blanks_before(window.line_two, column) == column) {
-        const int start = blanks_before(name_line, name_line.length);
+    if (only_blanks_before(window.line_one, column) && only_blanks_before(window.line_two, column)) {
+        const int start = first_not_blank(name_line, 0);
         return start == name_line.length || starts_name(name_line.chars[start]) ? start : NO_COLUMN;
     }
-    return column < name_line.length && starts_name(name_line.chars[column]) ? column : NO_COLUMN;
+    if (column >= name_line.length || !starts_name(name_line.chars[column])) return NO_COLUMN;
+    return first_not_blank(name_line, column);
 }
 
 // The columns of a step at which a line holds every exact character of its
@@ -285,78 +334,96 @@ template <typename Check>
     return NO_COLUMN;
 }
 
-window_search search_window(const line_window& window) {
-    // Every pair is tried twice as the window slides: as line_one and
-    // line_two with a name, then as name_line and line_one, bare.  The
-    // search tries each candidate's pair first, whatever the name line
-    // holds, so that a search that finds no set has found the pair for the
-    // next window too.
-    const int last_pair = smaller(window.line_one.length, window.line_two.length) - SET_LINE_WIDTH;
-    window_search found{NO_COLUMN, NO_COLUMN};
-    found.set_column = leftmost_column(window.line_one, window.line_two, last_pair, [&](int column) {
-        if (!pair_passes(window.line_one.chars + column, window.line_two.chars + column)) return false;
-        if (found.pair_column == NO_COLUMN) found.pair_column = column;
-        return name_start(window, column) != NO_COLUMN;
-    });
-    return found;
+// The reader.  When a block arrives, one pass finds every line end in it
+// (an LF or a CR), a vector at a time, and lists where they are, in order;
+// taking a line is then a look at the list and a copy.  The block's own
+// line end after its last byte ends the list.
+constexpr unsigned WORD_BYTES = 64 / BITS_PER_LANE;
+constexpr unsigned VECTORS_PER_WORD = WORD_BYTES / WIDTH;
+static_assert(VECTORS_PER_WORD >= 1 && WORD_BYTES <= READ_SLACK);
+
+// The lane sets of the line ends of WORD_BYTES bytes, in one word.
+[[gnu::always_inline]] inline std::uint64_t line_ends_at(const char* from) {
+    std::uint64_t ends = 0;
+#pragma GCC unroll 8
+    for (unsigned vector = 0; vector < VECTORS_PER_WORD; ++vector) {
+        const bytes run = load(from + vector * WIDTH);
+        ends |= std::uint64_t{lanes_set(holding(run, '\n') | holding(run, '\r'))} << (vector * WIDTH * BITS_PER_LANE);
+    }
+    return ends;
 }
 
-int find_bare_pair(const line_window& window) {
-    const int last = smaller(window.name_line.length, window.line_one.length) - SET_LINE_WIDTH;
-    return leftmost_column(window.name_line, window.line_one, last, [&](int column) {
-        return pair_passes(window.name_line.chars + column, window.line_one.chars + column);
-    });
+void list_line_ends(input_blocks& input) {
+    const auto held = static_cast<unsigned>(input.held);
+    std::uint16_t* listed = input.line_end_at;
+    for (unsigned from = 0; from <= held; from += WORD_BYTES) {
+        std::uint64_t ends = line_ends_at(input.block + from);
+        // Past the block's own line end, the storage holds an earlier block.
+        if (held - from < WORD_BYTES) ends &= ~std::uint64_t{0} >> (64 - (held - from + 1) * BITS_PER_LANE);
+        for (; ends != 0; ends &= ends - 1)
+            *listed++ = static_cast<std::uint16_t>(from + static_cast<unsigned>(__builtin_ctzll(ends)) / BITS_PER_LANE);
+    }
+    input.ends_taken = 0;
 }
 
-[[gnu::always_inline]] inline bool is_line_end(char byte) { return byte == '\n' || byte == '\r'; }
-
-// Where the reader's scan stops, at the line end at next: the line is
-// whole, or, at the block's own line end, goes on in the next block.
-[[gnu::always_inline]] inline bool ended_line(input_line& line, input_blocks& input, int length, int next) {
-    line.length = length;
-    const bool whole = next < input.held;
-    input.next = whole ? next + 1 : next;
-    return whole;
+// Adds count bytes at from to the line, as many as it has room for; bytes
+// past LINE_CAPACITY are dropped.  Whole vectors are stored, the last one
+// ending with the bytes added, so that a line of 69 columns is stored in
+// the steps the check loads it in; what a vector holds past the line's end
+// lies beyond its length.
+[[gnu::always_inline]] inline void add_to_line(input_line& line, const char* from, int count) {
+    count = smaller(count, LINE_CAPACITY - line.length);
+    char* to = line.chars + line.length;
+    line.length += count;
+    if (count >= WIDTH) {
+        for (int first = 0; first + WIDTH < count; first += WIDTH) store(to + first, load(from + first));
+        store(to + count - WIDTH, load(from + count - WIDTH));
+    } else if (line.length - count + WIDTH <= LINE_CAPACITY) {
+        store(to, load(from));
+    } else {
+        for (int k = 0; k < count; ++k) to[k] = from[k];
+    }
 }
 
-bool take_line(input_line& line, input_blocks& input) {
-    const char* const block = input.block;
-    const int held = input.held;
-    int next = input.next;
-    int length = line.length;
-    // Line ends before the line are skipped: the LF of a CR-LF whose CR
-    // ended the line before, and every empty line.
-    if (length == 0) {
-        while (next < held && is_line_end(block[next])) ++next;
-        if (next == held) {
-            input.next = next;
+// Takes the next line, or the rest of it, from the block.  Where line is
+// empty, the line ends before it are passed over first: the LF of a CR-LF
+// whose CR ended the line before, and every empty line.  True if the line
+// ended in the block; false if the block ran out first, and the line goes
+// on in the next block, if there is one.  The first line end listed that
+// is not taken is the first at or after the next byte.
+[[gnu::always_inline]] inline bool take_line(input_line& line, input_blocks& input) {
+    const auto held = static_cast<unsigned>(input.held);
+    auto next = static_cast<unsigned>(input.next);
+    auto taken = static_cast<unsigned>(input.ends_taken);
+    unsigned end = input.line_end_at[taken];
+    if (line.length == 0) {
+        while (end == next && next < held) {
+            ++next;
+            end = input.line_end_at[++taken];
+        }
+        if (next >= held) {
+            input.next = input.held;
+            input.ends_taken = static_cast<int>(taken);
             return false;
         }
     }
-    // A vector of the block at a time, up to the first line end: the block
-    // ends with one of the reader's own, so the scan never runs past it.
-    // Whole vectors are stored while they fit in the line; what they hold
-    // past the line's end lies beyond its length.
-    const char* from = block + next;
-    char* to = line.chars + length;
-    for (char* const last_store = line.chars + (LINE_CAPACITY - WIDTH); to <= last_store;
-         from += WIDTH, to += WIDTH) {
-        const bytes run = load(from);
-        const lane_bits ends = lanes_set(holding(run, '\n') | holding(run, '\r'));
-        store(to, run);
-        if (ends != 0) {
-            const int taken = first_lane(ends);
-            return ended_line(line, input, static_cast<int>(to - line.chars) + taken,
-                              static_cast<int>(from - block) + taken);
-        }
-    }
-    // Near the capacity a byte at a time; bytes past it are read and
-    // dropped up to the line end.
-    length = static_cast<int>(to - line.chars);
-    for (next = static_cast<int>(from - block); !is_line_end(block[next]); ++next)
-        if (length < LINE_CAPACITY) line.chars[length++] = block[next];
-    return ended_line(line, input, length, next);
+    add_to_line(line, input.block + next, static_cast<int>(end - next));
+    const bool whole = end < held;
+    input.next = static_cast<int>(whole ? end + 1 : end);
+    input.ends_taken = static_cast<int>(whole ? taken + 1 : taken);
+    return whole;
 }
+
+[[gnu::always_inline]] inline int read_line_here(input_line& line, input_blocks& input) {
+    line.length = 0;
+    while (!take_line(line, input)) {
+        if (!take_block(input)) break;
+        list_line_ends(input);
+    }
+    return line.length;
+}
+
+int read_input_line(input_line& line, input_blocks& input) { return read_line_here(line, input); }
 
 // The name ends at a NUL or a tab, and where three spaces meet: names in
 // catalogs are padded with spaces to a fixed width, but a pair of spaces
@@ -393,33 +460,38 @@ static_assert(STEPS * WIDTH <= MOST_SET_BYTES, "the name's stores stay within th
 bool copy_replacing_plus(char* to, const char* from) {
     // Every step is loaded before any is stored, so the copy may be made in
     // place.
-    bytes runs[STEPS];
-#pragma GCC unroll 16
-    for (int step = 0; step < STEPS; ++step) runs[step] = load(from + step_start(step));
+    const line_runs runs = load_runs(from);
     bytes plus_anywhere{};
 #pragma GCC unroll 16
     for (int step = 0; step < STEPS; ++step) {
-        const bytes plus = holding(runs[step], '+');
+        const bytes plus = holding(runs.step[step], '+');
         plus_anywhere |= plus;
-        store(to + step_start(step), runs[step] - (plus & ('+' - ' ')));
+        store(to + step_start(step), runs.step[step] - (plus & ('+' - ' ')));
     }
     return any(plus_anywhere);
 }
 
-// Puts line 1 or line 2 and its LF.  The set passed its check, so a line
-// without a '+' has the plain check digit already: both rules give the same
-// digit there.  Only a line with one has its digit rewritten; a '+' adds
-// nothing to the plain sum, so the sum of the line as read is the sum as
-// written.
-[[gnu::always_inline]] inline int put_set_line(char* to, const char* from) {
-    if (copy_replacing_plus(to, from))
-        to[layout::SUMMED_COLUMNS] = static_cast<char>('0' + plain_sum(from) % 10);
+// Puts line 1 or line 2 from its runs, and its LF.  The set passed its
+// check, so a line without a '+' has the plain check digit already: both
+// rules give the same digit there.  Only a line with one has its digit
+// rewritten; a '+' adds nothing to the plain sum, so the sum of the line as
+// read is the sum as written.
+[[gnu::always_inline]] inline int put_set_line(char* to, const line_runs& runs) {
+    bytes plus_anywhere{};
+#pragma GCC unroll 16
+    for (int step = 0; step < STEPS; ++step) {
+        const bytes plus = holding(runs.step[step], '+');
+        plus_anywhere |= plus;
+        store(to + step_start(step), runs.step[step] - (plus & ('+' - ' ')));
+    }
+    if (any(plus_anywhere)) to[layout::SUMMED_COLUMNS] = static_cast<char>('0' + sum_of(runs) % 10);
     to[SET_LINE_WIDTH] = '\n';
     return SET_LINE_WIDTH + 1;
 }
 
-int put_set(char* to, const input_line* name_line, int name_start, const input_line& one,
-            const input_line& two, int column) {
+// Puts the name line: the name from name_start, or nothing when name_line
+// is null, and its LF.
+[[gnu::always_inline]] inline int put_name_line(char* to, const input_line* name_line, int name_start) {
     int length = 0;
     if (name_line != nullptr) {
         const char* name = name_line->chars + name_start;
@@ -435,14 +507,112 @@ int put_set(char* to, const input_line* name_line, int name_start, const input_l
         length = put_name(to, name, available);
     }
     to[length++] = '\n';
-    length += put_set_line(to + length, one.chars + column);
-    length += put_set_line(to + length, two.chars + column);
     return length;
 }
+
+[[gnu::always_inline]] inline int put_runs(char* to, const input_line* name_line, int name_start,
+                                           const line_runs& one, const line_runs& two) {
+    int length = put_name_line(to, name_line, name_start);
+    length += put_set_line(to + length, one);
+    length += put_set_line(to + length, two);
+    return length;
+}
+
+int put_set(char* to, const input_line* name_line, int name_start, const input_line& one, const input_line& two,
+            int column) {
+    return put_runs(to, name_line, name_start, load_runs(one.chars + column), load_runs(two.chars + column));
+}
+
+// Puts a set found in the output's block, unless a write has failed.
+[[gnu::always_inline]] inline void put_found(output_blocks& output, const input_line* name_line, int name_start,
+                                             const line_runs& one, const line_runs& two) {
+    if (char* room = room_for_set(output); room != nullptr)
+        commit_set(output, put_runs(room, name_line, name_start, one, two));
+}
+
+// The line a set found is named from: none where its name begins like line
+// 1 or line 2.  Only a name that begins with a line number and a space can.
+[[gnu::always_inline]] inline const input_line* naming_line(const input_line& name_line, int name_start) {
+    const char* name = name_line.chars + name_start;
+    const bool numbered = name_line.length - name_start > 1 &&
+                          (name[0] == layout::LINE_ONE_TEMPLATE[0] || name[0] == layout::LINE_TWO_TEMPLATE[0]) &&
+                          name[1] == ' ';
+    return numbered && names_nothing(name_line, name_start) ? nullptr : &name_line;
+}
+
+// The search of one window: the leftmost column of a set, and the pair the
+// next window's bare-pair test needs (see search_window in kepsift.h).
+// found(name_start, one, two) is told of the set, with its lines as loaded.
+template <typename Found>
+[[gnu::always_inline]] inline window_search search(const line_window& window, Found found) {
+    // Every pair is tried twice as the window slides: as line_one and
+    // line_two with a name, then as name_line and line_one, bare.  The
+    // search tries each candidate's pair first, whatever the name line
+    // holds, so that a search that finds no set has found the pair for the
+    // next window too.
+    const int last_pair = smaller(window.line_one.length, window.line_two.length) - SET_LINE_WIDTH;
+    window_search result{NO_COLUMN, NO_COLUMN};
+    result.set_column = leftmost_column(window.line_one, window.line_two, last_pair, [&](int column) {
+        const char* one = window.line_one.chars + column;
+        const char* two = window.line_two.chars + column;
+        const line_runs one_runs = load_runs(one);
+        const line_runs two_runs = load_runs(two);
+        if (!runs_pass(one, one_runs, two, two_runs)) return false;
+        if (result.pair_column == NO_COLUMN) result.pair_column = column;
+        const int start = name_start(window, column);
+        if (start == NO_COLUMN) return false;
+        found(start, one_runs, two_runs);
+        return true;
+    });
+    return result;
+}
+
+window_search search_window(const line_window& window) {
+    return search(window, [](int, const line_runs&, const line_runs&) {});
+}
+
+// The search of the loop, which puts the set it finds in the output.
+[[gnu::always_inline]] inline window_search search_and_put(const line_window& window, output_blocks& output) {
+    return search(window, [&](int start, const line_runs& one, const line_runs& two) {
+        put_found(output, naming_line(window.name_line, start), start, one, two);
+    });
+}
+
+// The leftmost column at which name_line and line_one hold a bare pair;
+// found(one, two) is told of it.
+template <typename Found> [[gnu::always_inline]] inline int bare_pair(const line_window& window, Found found) {
+    const int last = smaller(window.name_line.length, window.line_one.length) - SET_LINE_WIDTH;
+    return leftmost_column(window.name_line, window.line_one, last, [&](int column) {
+        const char* one = window.name_line.chars + column;
+        const char* two = window.line_one.chars + column;
+        const line_runs one_runs = load_runs(one);
+        const line_runs two_runs = load_runs(two);
+        if (!runs_pass(one, one_runs, two, two_runs)) return false;
+        found(one_runs, two_runs);
+        return true;
+    });
+}
+
+int find_bare_pair(const line_window& window) {
+    return bare_pair(window, [](const line_runs&, const line_runs&) {});
+}
+
+// Puts the bare pair of name_line and line_one, at known_column where the
+// search before the window slid found it, or where it is found now; yields
+// its column or NO_COLUMN.
+[[gnu::always_inline]] inline int put_bare_pair(const line_window& window, int known_column, output_blocks& output) {
+    const auto put = [&](const line_runs& one, const line_runs& two) { put_found(output, nullptr, 0, one, two); };
+    if (known_column < NO_COLUMN) return bare_pair(window, put);
+    if (known_column != NO_COLUMN)
+        put(load_runs(window.name_line.chars + known_column), load_runs(window.line_one.chars + known_column));
+    return known_column;
+}
+
+#include "run_loop.h"
 
 } // namespace
 
 extern const engine ENGINE{
-    NAME,       take_line, search_window, find_bare_pair,      pair_passes,
-    name_start, plain_sum, plus_signs,    copy_replacing_plus, put_set,
+    NAME,      read_input_line, search_window,       find_bare_pair, pair_passes, name_start,
+    plain_sum, plus_signs,      copy_replacing_plus, put_set,        sift,
 };

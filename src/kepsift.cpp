@@ -23,8 +23,6 @@
 
 namespace {
 
-constexpr int WINDOW_LINES = 3;
-
 constexpr char BYTE_ORDER_MARK[] = "\xEF\xBB\xBF";
 constexpr int BYTE_ORDER_MARK_SIZE = sizeof BYTE_ORDER_MARK - 1;
 
@@ -38,33 +36,6 @@ char input_buffer[STREAM_BUFFER_SIZE];
 char output_buffer[STREAM_BUFFER_SIZE];
 input_blocks input_storage;
 output_blocks output_storage;
-
-input_line& window_slot(int slot) {
-    input_line* const slots[WINDOW_LINES] = {&window.name_line, &window.line_one, &window.line_two};
-    return *slots[slot];
-}
-
-void copy_line(input_line& to, const input_line& from) {
-    to.length = from.length;
-    std::memcpy(to.chars, from.chars, static_cast<std::size_t>(from.length));
-}
-
-// Reads lines into the window from first_slot on, stopping at the first
-// slot that gets no line.  Returns how many slots now hold a line.
-int fill_window_from(int first_slot, input_blocks& input) {
-    int slot = first_slot;
-    while (slot < WINDOW_LINES && read_line(window_slot(slot), input) > 0) ++slot;
-    return slot;
-}
-
-int refill_window(input_blocks& input) { return fill_window_from(0, input); }
-
-// The oldest line leaves the window; line_two is left empty for the next read.
-void slide_window() {
-    copy_line(window.name_line, window.line_one);
-    copy_line(window.line_one, window.line_two);
-    window.line_two.length = 0;
-}
 
 // Writes the message, the system's text for error and a newline to standard
 // error, and returns the failing exit status.
@@ -260,11 +231,12 @@ int close_streams(FILE* input, output_blocks& output, const sift_result& result,
     return status;
 }
 
-// Takes the next block of the stream into the input's storage.  Once the
-// stream has met its end or an error it is not read again: a read after an
-// error might succeed, and a line cut by the failed read would arrive as
-// two.  fread gathers a whole block where it can, so every read(2) asks for
-// STREAM_BUFFER_SIZE bytes.
+} // namespace
+
+// Once the stream has met its end or an error it is not read again: a read
+// after an error might succeed, and a line cut by the failed read would
+// arrive as two.  fread gathers a whole block where it can, so every
+// read(2) asks for STREAM_BUFFER_SIZE bytes.
 bool take_block(input_blocks& input) {
     input.next = 0;
     input.held = 0;
@@ -283,6 +255,8 @@ bool take_block(input_blocks& input) {
     input.at_start = false;
     return input.held > 0;
 }
+
+namespace {
 
 // Hands the first count bytes of the output's storage to the stream, unless
 // a write has failed before.
@@ -305,14 +279,11 @@ void begin_input(input_blocks& input, FILE* stream) {
     input.error = 0;
     input.at_start = true;
     input.block[0] = '\n';
+    input.line_end_at[0] = 0;
+    input.ends_taken = 0;
 }
 
-int read_line(input_line& line, input_blocks& input) {
-    line.length = 0;
-    while (!current_engine().take_line(line, input) && take_block(input)) {
-    }
-    return line.length;
-}
+int read_line(input_line& line, input_blocks& input) { return current_engine().read_line(line, input); }
 
 void begin_output(output_blocks& output, FILE* stream) {
     output.stream = stream;
@@ -334,45 +305,16 @@ void end_output(output_blocks& output) {
     output.held = 0;
 }
 
+sift_result sift_blocks(line_window& window, input_blocks& input, output_blocks& output) {
+    return current_engine().sift(window, input, output);
+}
+
 sift_result sift(FILE* input_stream, FILE* output_stream) {
     input_blocks& input = input_storage;
     output_blocks& output = output_storage;
     begin_input(input, input_stream);
     begin_output(output, output_stream);
-    sift_result result{0, 0, 0, current_engine().name};
-    // The pair in name_line and line_one, when the search before the last
-    // slide found it.
-    constexpr int PAIR_UNKNOWN = NO_COLUMN - 1;
-    int known_pair = PAIR_UNKNOWN;
-    // Writes the bare pair in name_line and line_one, if they hold one.
-    const auto take_bare_pair = [&] {
-        const int column = known_pair != PAIR_UNKNOWN ? known_pair : find_bare_pair(window);
-        known_pair = PAIR_UNKNOWN;
-        if (column == NO_COLUMN) return false;
-        write_bare_pair(window, column, output);
-        ++result.sets_found;
-        return true;
-    };
-    int lines_held = refill_window(input);
-    while (lines_held == WINDOW_LINES) {
-        const window_search found = search_window(window);
-        if (found.set_column != NO_COLUMN) {
-            write_set(window, found.set_column, output);
-            ++result.sets_found;
-            known_pair = PAIR_UNKNOWN;
-            // The lines of a written set never take part in another set.
-            lines_held = refill_window(input);
-        } else if (take_bare_pair()) {
-            copy_line(window.name_line, window.line_two);
-            lines_held = fill_window_from(1, input);
-        } else {
-            slide_window();
-            known_pair = found.pair_column;
-            lines_held = fill_window_from(2, input);
-        }
-    }
-    // A file of bare pairs ends with its last pair alone in the window.
-    if (lines_held == 2) take_bare_pair();
+    sift_result result = sift_blocks(window, input, output);
     end_output(output);
     result.read_error = input.error;
     result.write_error = output.error;

@@ -54,6 +54,7 @@ static_assert(RECENT_SET_ENDS * 2 * (SET_LINE_WIDTH + 1) > 2 * STREAM_BUFFER_SIZ
 
 // Run control and input.
 
+
 // The input stream, taken in whole blocks of STREAM_BUFFER_SIZE bytes into
 // storage of the program's own.
 struct input_blocks {
@@ -68,6 +69,11 @@ struct input_blocks {
     // Whether the block holds the input's first bytes.
     bool at_start;
     alignas(64) char block[STREAM_BUFFER_SIZE + READ_SLACK];
+    // Where the block's lines end, in order, the block's own line end the
+    // last: the engine lists them when the block arrives.  The first that
+    // is not taken yet is the first at or after the next byte.
+    std::uint16_t line_end_at[STREAM_BUFFER_SIZE + 1];
+    int ends_taken;
 };
 
 // Starts reading stream from its first byte.
@@ -77,6 +83,10 @@ void begin_input(input_blocks& input, FILE* stream);
 // length; 0 means end of input or a read error, told apart by input.error.
 // After either, no further line comes and the stream is not read again.
 int read_line(input_line& line, input_blocks& input);
+
+// Takes the next block of the stream into the input's storage; false at
+// the end of input or after a read error.
+bool take_block(input_blocks& input);
 
 // The output stream, given whole blocks of STREAM_BUFFER_SIZE bytes from
 // storage of the program's own; the last block goes when the output ends.
@@ -101,7 +111,7 @@ void begin_output(output_blocks& output, FILE* stream);
 
 // Where the next set goes: room for MOST_SET_BYTES bytes, or null once a
 // write has failed.
-inline char* room_for_set(output_blocks& output) {
+[[gnu::always_inline]] inline char* room_for_set(output_blocks& output) {
     return output.error != 0 ? nullptr : output.block + output.held;
 }
 
@@ -111,7 +121,7 @@ void hand_over_full_block(output_blocks& output);
 
 // Takes the length bytes put at room_for_set as one whole set, and hands
 // the block to the stream once it is full.
-inline void commit_set(output_blocks& output, int length) {
+[[gnu::always_inline]] inline void commit_set(output_blocks& output, int length) {
     output.held += length;
     output.set_ends[output.sets_put++ % RECENT_SET_ENDS] = output.handed + output.held;
     if (output.held >= STREAM_BUFFER_SIZE) hand_over_full_block(output);
@@ -129,6 +139,11 @@ struct sift_result {
     int write_error;
     const char* engine;
 };
+
+// The loop over the window, as the engine in use runs it: filters input
+// to output, reading from the input's first block and putting sets in the
+// output's block.
+sift_result sift_blocks(line_window& window, input_blocks& input, output_blocks& output);
 
 // Filters input to output.  Reading stops at the end of input or at the
 // first read error; after the first write error nothing more is written,
@@ -190,6 +205,10 @@ void normalise_set_line(char* copy);
 
 // Writes the set found by find_set at column, in normalised form.
 void write_set(const line_window& window, int column, output_blocks& output);
+
+// True if the name that starts at name_start begins like line 1 or line 2:
+// what is left of a broken pair, which names nothing.
+bool names_nothing(const input_line& name_line, int name_start);
 
 // Writes the pair found by find_bare_pair at column, with an empty name.
 void write_bare_pair(const line_window& window, int column, output_blocks& output);
