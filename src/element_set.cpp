@@ -46,7 +46,6 @@ bool template_passes(const input_line& line, int column, const layout::compiled_
 // catalogue number.
 constexpr int SET_LINE_START = 7;
 
-
 void write_lines(const input_line* name_line, int name_start, const input_line& one, const input_line& two,
                  int column, output_blocks& output) {
     if (char* room = room_for_set(output); room != nullptr)

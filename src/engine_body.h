@@ -131,10 +131,11 @@ template <typename Run>
     }
 }
 
-// What each column adds to the plain sum: a digit its value, a '-' 1.
+// What each column adds to the plain sum: a digit its value, a '-' 1
+// (taking away the all-ones lane of a '-' adds one).
 [[gnu::always_inline]] inline bytes adds_to_plain_sum(bytes run) {
     const bytes digit = run - '0';
-    return (digit & at_most(digit, splat(9))) | (holding(run, '-') & 1);
+    return (digit & at_most(digit, splat(9))) - holding(run, '-');
 }
 
 // A line of 69 columns as the steps load it.  The check, the sums and the
@@ -189,19 +190,34 @@ int plus_signs(const char* columns) {
     return byte_sum(count);
 }
 
+// The check digit of each sum a line can have, under either rule: a table
+// look-up is cheaper than a division.
+constexpr int MOST_SUM = layout::SUMMED_COLUMNS * 9;
+struct digit_table {
+    char of[MOST_SUM + 2 * layout::SUMMED_COLUMNS + 1];
+};
+constexpr digit_table make_check_digits() {
+    digit_table digits{};
+    for (int sum = 0; sum < static_cast<int>(sizeof digits.of); ++sum)
+        digits.of[sum] = static_cast<char>('0' + sum % 10);
+    return digits;
+}
+constexpr digit_table CHECK_DIGIT = make_check_digits();
+
 // True if column 69 is the check digit of columns 1 to 68, whose plain sum
 // is plain, under either rule.  The plus rule adds 2 for each '+'; few lines
 // carry one, so they are counted only when the plain rule fails.
 [[gnu::always_inline]] inline bool check_digit_fits(const char* columns, int plain) {
-    const int value = columns[SET_LINE_WIDTH - 1] - '0';
-    if (value == plain % 10) return true;
+    const char digit = columns[SET_LINE_WIDTH - 1];
+    if (digit == CHECK_DIGIT.of[plain]) return true;
     const int plus = plus_signs(columns);
-    return plus != 0 && value == (plain + 2 * plus) % 10;
+    return plus != 0 && digit == CHECK_DIGIT.of[plain + 2 * plus];
 }
 
 // True if the 69 columns at columns, loaded as runs, are a valid line of
 // the form's template.
-[[gnu::always_inline]] inline bool line_passes(const line_runs& runs, const char* columns, const line_form& form) {
+[[gnu::always_inline]] inline bool line_passes(const line_runs& runs, const char* columns,
+                                               const line_form& form) {
     const int plain = plain_sum_if_accepted(runs, form);
     return plain >= 0 && check_digit_fits(columns, plain);
 }
@@ -211,7 +227,9 @@ int plus_signs(const char* columns) {
     return line_passes(one_runs, one, LINE_ONE_FORM) && line_passes(two_runs, two, LINE_TWO_FORM);
 }
 
-bool pair_passes(const char* one, const char* two) { return runs_pass(one, load_runs(one), two, load_runs(two)); }
+bool pair_passes(const char* one, const char* two) {
+    return runs_pass(one, load_runs(one), two, load_runs(two));
+}
 
 // The name line's template looks at one byte, the name's first: it must
 // be text.
@@ -262,7 +280,7 @@ constexpr int BYTE_ORDER_MARK_SIZE = sizeof BYTE_ORDER_MARK - 1;
 // the column (a quote mark, a log's prefix) stands before the name line
 // too: the name line is checked at the column.  A name never begins with a
 // blank, so that a name written is read back the same.
-int name_start(const line_window& window, int column) {
+[[gnu::always_inline]] inline int start_of_name(const line_window& window, int column) {
     const input_line& name_line = window.name_line;
     if (only_blanks_before(window.line_one, column) && only_blanks_before(window.line_two, column)) {
         const int start = first_not_blank(name_line, 0);
@@ -271,6 +289,8 @@ int name_start(const line_window& window, int column) {
     if (column >= name_line.length || !starts_name(name_line.chars[column])) return NO_COLUMN;
     return first_not_blank(name_line, column);
 }
+
+int name_start(const line_window& window, int column) { return start_of_name(window, column); }
 
 // The columns of a step at which a line holds every exact character of its
 // template.
@@ -334,91 +354,64 @@ template <typename Check>
     return NO_COLUMN;
 }
 
-// The reader.  When a block arrives, one pass finds every line end in it
-// (an LF or a CR), a vector at a time, and lists where they are, in order;
-// taking a line is then a look at the list and a copy.  The block's own
-// line end after its last byte ends the list.
-constexpr unsigned WORD_BYTES = 64 / BITS_PER_LANE;
-constexpr unsigned VECTORS_PER_WORD = WORD_BYTES / WIDTH;
-static_assert(VECTORS_PER_WORD >= 1 && WORD_BYTES <= READ_SLACK);
+// The reader: each line is copied a vector at a time from the block into
+// its slot of the window, and its end found in the same vectors.
 
-// The lane sets of the line ends of WORD_BYTES bytes, in one word.
-[[gnu::always_inline]] inline std::uint64_t line_ends_at(const char* from) {
-    std::uint64_t ends = 0;
-#pragma GCC unroll 8
-    for (unsigned vector = 0; vector < VECTORS_PER_WORD; ++vector) {
-        const bytes run = load(from + vector * WIDTH);
-        ends |= std::uint64_t{lanes_set(holding(run, '\n') | holding(run, '\r'))} << (vector * WIDTH * BITS_PER_LANE);
-    }
-    return ends;
+[[gnu::always_inline]] inline bool is_line_end(char byte) { return byte == '\n' || byte == '\r'; }
+
+// Where the reader's scan stops, at the line end at next: the line is
+// whole, or, at the block's own line end, goes on in the next block.
+[[gnu::always_inline]] inline bool ended_line(input_line& line, input_blocks& input, int length, int next) {
+    line.length = length;
+    const bool whole = next < input.held;
+    input.next = whole ? next + 1 : next;
+    return whole;
 }
 
-void list_line_ends(input_blocks& input) {
-    const auto held = static_cast<unsigned>(input.held);
-    std::uint16_t* listed = input.line_end_at;
-    for (unsigned from = 0; from <= held; from += WORD_BYTES) {
-        std::uint64_t ends = line_ends_at(input.block + from);
-        // Past the block's own line end, the storage holds an earlier block.
-        if (held - from < WORD_BYTES) ends &= ~std::uint64_t{0} >> (64 - (held - from + 1) * BITS_PER_LANE);
-        for (; ends != 0; ends &= ends - 1)
-            *listed++ = static_cast<std::uint16_t>(from + static_cast<unsigned>(__builtin_ctzll(ends)) / BITS_PER_LANE);
-    }
-    input.ends_taken = 0;
-}
-
-// Adds count bytes at from to the line, as many as it has room for; bytes
-// past LINE_CAPACITY are dropped.  Whole vectors are stored, the last one
-// ending with the bytes added, so that a line of 69 columns is stored in
-// the steps the check loads it in; what a vector holds past the line's end
-// lies beyond its length.
-[[gnu::always_inline]] inline void add_to_line(input_line& line, const char* from, int count) {
-    count = smaller(count, LINE_CAPACITY - line.length);
-    char* to = line.chars + line.length;
-    line.length += count;
-    if (count >= WIDTH) {
-        for (int first = 0; first + WIDTH < count; first += WIDTH) store(to + first, load(from + first));
-        store(to + count - WIDTH, load(from + count - WIDTH));
-    } else if (line.length - count + WIDTH <= LINE_CAPACITY) {
-        store(to, load(from));
-    } else {
-        for (int k = 0; k < count; ++k) to[k] = from[k];
-    }
-}
-
-// Takes the next line, or the rest of it, from the block.  Where line is
-// empty, the line ends before it are passed over first: the LF of a CR-LF
-// whose CR ended the line before, and every empty line.  True if the line
-// ended in the block; false if the block ran out first, and the line goes
-// on in the next block, if there is one.  The first line end listed that
-// is not taken is the first at or after the next byte.
 [[gnu::always_inline]] inline bool take_line(input_line& line, input_blocks& input) {
-    const auto held = static_cast<unsigned>(input.held);
-    auto next = static_cast<unsigned>(input.next);
-    auto taken = static_cast<unsigned>(input.ends_taken);
-    unsigned end = input.line_end_at[taken];
-    if (line.length == 0) {
-        while (end == next && next < held) {
-            ++next;
-            end = input.line_end_at[++taken];
-        }
-        if (next >= held) {
-            input.next = input.held;
-            input.ends_taken = static_cast<int>(taken);
+    const char* const block = input.block;
+    const int held = input.held;
+    int next = input.next;
+    int length = line.length;
+    // Line ends before the line are skipped: the LF of a CR-LF whose CR
+    // ended the line before, and every empty line.
+    if (length == 0) {
+        while (next < held && is_line_end(block[next])) ++next;
+        if (next == held) {
+            input.next = next;
             return false;
         }
     }
-    add_to_line(line, input.block + next, static_cast<int>(end - next));
-    const bool whole = end < held;
-    input.next = static_cast<int>(whole ? end + 1 : end);
-    input.ends_taken = static_cast<int>(whole ? taken + 1 : taken);
-    return whole;
+    // A vector of the block at a time, up to the first line end, tested in
+    // the vectors the copy loads anyway: the block ends with a line end of
+    // the reader's own, so the scan never runs past it.
+    // Whole vectors are stored while they fit in the line; what they hold
+    // past the line's end lies beyond its length.
+    const char* from = block + next;
+    char* to = line.chars + length;
+    for (char* const last_store = line.chars + (LINE_CAPACITY - WIDTH); to <= last_store;
+         from += WIDTH, to += WIDTH) {
+        const bytes run = load(from);
+        const lane_bits ends = lanes_set(holding(run, '\n') | holding(run, '\r'));
+        store(to, run);
+        if (ends != 0) {
+            const int taken = first_lane(ends);
+            return ended_line(line, input, static_cast<int>(to - line.chars) + taken,
+                              static_cast<int>(from - block) + taken);
+        }
+    }
+    // Near the capacity a byte at a time; bytes past it are read and
+    // dropped up to the line end.
+    length = static_cast<int>(to - line.chars);
+    for (next = static_cast<int>(from - block); !is_line_end(block[next]); ++next)
+        if (length < LINE_CAPACITY) line.chars[length++] = block[next];
+    return ended_line(line, input, length, next);
 }
 
 [[gnu::always_inline]] inline int read_line_here(input_line& line, input_blocks& input) {
     line.length = 0;
     while (!take_line(line, input)) {
         if (!take_block(input)) break;
-        list_line_ends(input);
     }
     return line.length;
 }
@@ -484,7 +477,7 @@ bool copy_replacing_plus(char* to, const char* from) {
         plus_anywhere |= plus;
         store(to + step_start(step), runs.step[step] - (plus & ('+' - ' ')));
     }
-    if (any(plus_anywhere)) to[layout::SUMMED_COLUMNS] = static_cast<char>('0' + sum_of(runs) % 10);
+    if (any(plus_anywhere)) to[layout::SUMMED_COLUMNS] = CHECK_DIGIT.of[sum_of(runs)];
     to[SET_LINE_WIDTH] = '\n';
     return SET_LINE_WIDTH + 1;
 }
@@ -518,14 +511,14 @@ bool copy_replacing_plus(char* to, const char* from) {
     return length;
 }
 
-int put_set(char* to, const input_line* name_line, int name_start, const input_line& one, const input_line& two,
-            int column) {
+int put_set(char* to, const input_line* name_line, int name_start, const input_line& one,
+            const input_line& two, int column) {
     return put_runs(to, name_line, name_start, load_runs(one.chars + column), load_runs(two.chars + column));
 }
 
 // Puts a set found in the output's block, unless a write has failed.
-[[gnu::always_inline]] inline void put_found(output_blocks& output, const input_line* name_line, int name_start,
-                                             const line_runs& one, const line_runs& two) {
+[[gnu::always_inline]] inline void put_found(output_blocks& output, const input_line* name_line,
+                                             int name_start, const line_runs& one, const line_runs& two) {
     if (char* room = room_for_set(output); room != nullptr)
         commit_set(output, put_runs(room, name_line, name_start, one, two));
 }
@@ -534,9 +527,10 @@ int put_set(char* to, const input_line* name_line, int name_start, const input_l
 // 1 or line 2.  Only a name that begins with a line number and a space can.
 [[gnu::always_inline]] inline const input_line* naming_line(const input_line& name_line, int name_start) {
     const char* name = name_line.chars + name_start;
-    const bool numbered = name_line.length - name_start > 1 &&
-                          (name[0] == layout::LINE_ONE_TEMPLATE[0] || name[0] == layout::LINE_TWO_TEMPLATE[0]) &&
-                          name[1] == ' ';
+    const bool numbered =
+        name_line.length - name_start > 1 &&
+        (name[0] == layout::LINE_ONE_TEMPLATE[0] || name[0] == layout::LINE_TWO_TEMPLATE[0]) &&
+        name[1] == ' ';
     return numbered && names_nothing(name_line, name_start) ? nullptr : &name_line;
 }
 
@@ -559,7 +553,7 @@ template <typename Found>
         const line_runs two_runs = load_runs(two);
         if (!runs_pass(one, one_runs, two, two_runs)) return false;
         if (result.pair_column == NO_COLUMN) result.pair_column = column;
-        const int start = name_start(window, column);
+        const int start = start_of_name(window, column);
         if (start == NO_COLUMN) return false;
         found(start, one_runs, two_runs);
         return true;
@@ -580,7 +574,8 @@ window_search search_window(const line_window& window) {
 
 // The leftmost column at which name_line and line_one hold a bare pair;
 // found(one, two) is told of it.
-template <typename Found> [[gnu::always_inline]] inline int bare_pair(const line_window& window, Found found) {
+template <typename Found>
+[[gnu::always_inline]] inline int bare_pair(const line_window& window, Found found) {
     const int last = smaller(window.name_line.length, window.line_one.length) - SET_LINE_WIDTH;
     return leftmost_column(window.name_line, window.line_one, last, [&](int column) {
         const char* one = window.name_line.chars + column;
@@ -600,11 +595,15 @@ int find_bare_pair(const line_window& window) {
 // Puts the bare pair of name_line and line_one, at known_column where the
 // search before the window slid found it, or where it is found now; yields
 // its column or NO_COLUMN.
-[[gnu::always_inline]] inline int put_bare_pair(const line_window& window, int known_column, output_blocks& output) {
-    const auto put = [&](const line_runs& one, const line_runs& two) { put_found(output, nullptr, 0, one, two); };
+[[gnu::always_inline]] inline int put_bare_pair(const line_window& window, int known_column,
+                                                output_blocks& output) {
+    const auto put = [&](const line_runs& one, const line_runs& two) {
+        put_found(output, nullptr, 0, one, two);
+    };
     if (known_column < NO_COLUMN) return bare_pair(window, put);
     if (known_column != NO_COLUMN)
-        put(load_runs(window.name_line.chars + known_column), load_runs(window.line_one.chars + known_column));
+        put(load_runs(window.name_line.chars + known_column),
+            load_runs(window.line_one.chars + known_column));
     return known_column;
 }
 

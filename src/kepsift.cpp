@@ -279,8 +279,6 @@ void begin_input(input_blocks& input, FILE* stream) {
     input.error = 0;
     input.at_start = true;
     input.block[0] = '\n';
-    input.line_end_at[0] = 0;
-    input.ends_taken = 0;
 }
 
 int read_line(input_line& line, input_blocks& input) { return current_engine().read_line(line, input); }

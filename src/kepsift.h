@@ -54,7 +54,6 @@ static_assert(RECENT_SET_ENDS * 2 * (SET_LINE_WIDTH + 1) > 2 * STREAM_BUFFER_SIZ
 
 // Run control and input.
 
-
 // The input stream, taken in whole blocks of STREAM_BUFFER_SIZE bytes into
 // storage of the program's own.
 struct input_blocks {
@@ -69,11 +68,6 @@ struct input_blocks {
     // Whether the block holds the input's first bytes.
     bool at_start;
     alignas(64) char block[STREAM_BUFFER_SIZE + READ_SLACK];
-    // Where the block's lines end, in order, the block's own line end the
-    // last: the engine lists them when the block arrives.  The first that
-    // is not taken yet is the first at or after the next byte.
-    std::uint16_t line_end_at[STREAM_BUFFER_SIZE + 1];
-    int ends_taken;
 };
 
 // Starts reading stream from its first byte.
@@ -123,7 +117,8 @@ void hand_over_full_block(output_blocks& output);
 // the block to the stream once it is full.
 [[gnu::always_inline]] inline void commit_set(output_blocks& output, int length) {
     output.held += length;
-    output.set_ends[output.sets_put++ % RECENT_SET_ENDS] = output.handed + output.held;
+    output.set_ends[static_cast<std::uint64_t>(output.sets_put++) % RECENT_SET_ENDS] =
+        output.handed + output.held;
     if (output.held >= STREAM_BUFFER_SIZE) hand_over_full_block(output);
 }
 

@@ -11,10 +11,6 @@
 
 constexpr int WINDOW_LINES = 3;
 
-[[gnu::always_inline]] inline input_line& window_slot(line_window& window, int slot) {
-    return slot == 0 ? window.name_line : slot == 1 ? window.line_one : window.line_two;
-}
-
 [[gnu::always_inline]] inline void copy_line(input_line& to, const input_line& from) {
     to.length = from.length;
     __builtin_memcpy(to.chars, from.chars, static_cast<std::size_t>(from.length));
@@ -23,9 +19,15 @@ constexpr int WINDOW_LINES = 3;
 // Reads lines into the window from first_slot on, stopping at the first
 // slot that gets no line.  Returns how many slots now hold a line.
 [[gnu::always_inline]] inline int fill_window_from(line_window& window, int first_slot, input_blocks& input) {
-    int slot = first_slot;
-    while (slot < WINDOW_LINES && read_line_here(window_slot(window, slot), input) > 0) ++slot;
-    return slot;
+    switch (first_slot) {
+    case 0:
+        if (read_line_here(window.name_line, input) == 0) return 0;
+        [[fallthrough]];
+    case 1:
+        if (read_line_here(window.line_one, input) == 0) return 1;
+        [[fallthrough]];
+    default: return read_line_here(window.line_two, input) == 0 ? 2 : WINDOW_LINES;
+    }
 }
 
 // The oldest line leaves the window; line_two is left empty for the next read.
