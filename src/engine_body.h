@@ -222,13 +222,18 @@ constexpr digit_table CHECK_DIGIT = make_check_digits();
     return plain >= 0 && check_digit_fits(columns, plain);
 }
 
-[[gnu::always_inline]] inline bool runs_pass(const char* one, const line_runs& one_runs, const char* two,
-                                             const line_runs& two_runs) {
-    return line_passes(one_runs, one, LINE_ONE_FORM) && line_passes(two_runs, two, LINE_TWO_FORM);
+// Checks line 1 at one and line 2 at two, each loaded once, and where both
+// pass, yields what found(one's runs, two's runs) says; false otherwise.
+template <typename Found>
+[[gnu::always_inline]] inline bool pair_found(const char* one, const char* two, Found found) {
+    const line_runs one_runs = load_runs(one);
+    if (!line_passes(one_runs, one, LINE_ONE_FORM)) return false;
+    const line_runs two_runs = load_runs(two);
+    return line_passes(two_runs, two, LINE_TWO_FORM) && found(one_runs, two_runs);
 }
 
 bool pair_passes(const char* one, const char* two) {
-    return runs_pass(one, load_runs(one), two, load_runs(two));
+    return pair_found(one, two, [](const line_runs&, const line_runs&) { return true; });
 }
 
 // The name line's template looks at one byte, the name's first: it must
@@ -376,9 +381,9 @@ template <typename Check>
     // Line ends before the line are skipped: the LF of a CR-LF whose CR
     // ended the line before, and every empty line.
     if (length == 0) {
-        while (next < held && is_line_end(block[next])) ++next;
-        if (next == held) {
-            input.next = next;
+        while (is_line_end(block[next])) ++next;
+        if (next >= held) {
+            input.next = held;
             return false;
         }
     }
@@ -547,16 +552,14 @@ template <typename Found>
     const int last_pair = smaller(window.line_one.length, window.line_two.length) - SET_LINE_WIDTH;
     window_search result{NO_COLUMN, NO_COLUMN};
     result.set_column = leftmost_column(window.line_one, window.line_two, last_pair, [&](int column) {
-        const char* one = window.line_one.chars + column;
-        const char* two = window.line_two.chars + column;
-        const line_runs one_runs = load_runs(one);
-        const line_runs two_runs = load_runs(two);
-        if (!runs_pass(one, one_runs, two, two_runs)) return false;
-        if (result.pair_column == NO_COLUMN) result.pair_column = column;
-        const int start = start_of_name(window, column);
-        if (start == NO_COLUMN) return false;
-        found(start, one_runs, two_runs);
-        return true;
+        const auto named = [&](const line_runs& one, const line_runs& two) {
+            if (result.pair_column == NO_COLUMN) result.pair_column = column;
+            const int start = start_of_name(window, column);
+            if (start == NO_COLUMN) return false;
+            found(start, one, two);
+            return true;
+        };
+        return pair_found(window.line_one.chars + column, window.line_two.chars + column, named);
     });
     return result;
 }
@@ -578,13 +581,11 @@ template <typename Found>
 [[gnu::always_inline]] inline int bare_pair(const line_window& window, Found found) {
     const int last = smaller(window.name_line.length, window.line_one.length) - SET_LINE_WIDTH;
     return leftmost_column(window.name_line, window.line_one, last, [&](int column) {
-        const char* one = window.name_line.chars + column;
-        const char* two = window.line_one.chars + column;
-        const line_runs one_runs = load_runs(one);
-        const line_runs two_runs = load_runs(two);
-        if (!runs_pass(one, one_runs, two, two_runs)) return false;
-        found(one_runs, two_runs);
-        return true;
+        return pair_found(window.name_line.chars + column, window.line_one.chars + column,
+                          [&](const line_runs& one, const line_runs& two) {
+                              found(one, two);
+                              return true;
+                          });
     });
 }
 

@@ -243,7 +243,10 @@ bool take_block(input_blocks& input) {
     if (input.error != 0 || std::feof(input.stream)) return false;
     errno = 0;
     input.held = static_cast<int>(std::fread(input.block, 1, STREAM_BUFFER_SIZE, input.stream));
+    // The block's own line end, and a byte after it that is none, at which
+    // the reader's skip of line ends stops at the latest.
     input.block[input.held] = '\n';
+    input.block[input.held + 1] = '\0';
     // Taken now, before a write can change it.
     if (std::ferror(input.stream)) input.error = errno != 0 ? errno : EIO;
     // Some editors begin a UTF-8 file with a byte-order mark.  It is no
@@ -279,6 +282,7 @@ void begin_input(input_blocks& input, FILE* stream) {
     input.error = 0;
     input.at_start = true;
     input.block[0] = '\n';
+    input.block[1] = '\0';
 }
 
 int read_line(input_line& line, input_blocks& input) { return current_engine().read_line(line, input); }

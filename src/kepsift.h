@@ -60,7 +60,8 @@ struct input_blocks {
     FILE* stream;
     // The first byte of the block not taken yet, and how many it holds.
     // After them the block holds a line end of the reader's own, so that
-    // its scan for the end of a line stops there at the latest.
+    // its scan for the end of a line stops there at the latest, and then a
+    // byte that is no line end.
     int next;
     int held;
     // The system's error number of the read that failed, or 0.
