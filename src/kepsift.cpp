@@ -307,8 +307,8 @@ void end_output(output_blocks& output) {
     output.held = 0;
 }
 
-sift_result sift_blocks(line_window& window, input_blocks& input, output_blocks& output) {
-    return current_engine().sift(window, input, output);
+sift_result sift_blocks(line_window& lines, input_blocks& input, output_blocks& output) {
+    return current_engine().sift(lines, input, output);
 }
 
 sift_result sift(FILE* input_stream, FILE* output_stream) {
