@@ -112,7 +112,8 @@ inline int first_not_blank(const input_line& line, int from) {
     for (;;) {
         if (from < line.length && is_blank(line.chars[from]))
             ++from;
-        else if (std::string_view(line.chars + from, static_cast<std::size_t>(line.length - from)).starts_with(mark))
+        else if (std::string_view(line.chars + from, static_cast<std::size_t>(line.length - from))
+                     .starts_with(mark))
             from += 3;
         else
             return from;
@@ -124,7 +125,7 @@ inline int first_not_blank(const input_line& line, int from) {
 // its own indent: the name is its first byte that is not a blank, checked
 // there, and a line of blanks is an empty name.  Otherwise the name line is
 // checked at the column, and the name starts at its first byte that is not
-// a blank from there.
+// a blank from there, which is checked too.
 inline int name_start(const line_window& window, int column) {
     const input_line& name = window.name_line;
     if (only_blanks_before(window.line_one, column) && only_blanks_before(window.line_two, column)) {
@@ -133,7 +134,8 @@ inline int name_start(const line_window& window, int column) {
         return passes_template(name, start, NAME_TEMPLATE) ? start : -1;
     }
     if (column >= name.length || !passes_template(name, column, NAME_TEMPLATE)) return -1;
-    return first_not_blank(name, column);
+    const int start = first_not_blank(name, column);
+    return start == name.length || passes_template(name, start, NAME_TEMPLATE) ? start : -1;
 }
 
 inline int leftmost_set(const line_window& window) {

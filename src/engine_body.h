@@ -284,7 +284,7 @@ constexpr int BYTE_ORDER_MARK_SIZE = sizeof BYTE_ORDER_MARK - 1;
 // nothing.  Text before
 // the column (a quote mark, a log's prefix) stands before the name line
 // too: the name line is checked at the column.  A name never begins with a
-// blank, so that a name written is read back the same.
+// blank, and always with text, so that a name written is read back the same.
 [[gnu::always_inline]] inline int start_of_name(const line_window& window, int column) {
     const input_line& name_line = window.name_line;
     if (only_blanks_before(window.line_one, column) && only_blanks_before(window.line_two, column)) {
@@ -292,7 +292,8 @@ constexpr int BYTE_ORDER_MARK_SIZE = sizeof BYTE_ORDER_MARK - 1;
         return start == name_line.length || starts_name(name_line.chars[start]) ? start : NO_COLUMN;
     }
     if (column >= name_line.length || !starts_name(name_line.chars[column])) return NO_COLUMN;
-    return first_not_blank(name_line, column);
+    const int start = first_not_blank(name_line, column);
+    return start == name_line.length || starts_name(name_line.chars[start]) ? start : NO_COLUMN;
 }
 
 int name_start(const line_window& window, int column) { return start_of_name(window, column); }

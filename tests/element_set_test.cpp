@@ -147,6 +147,8 @@ TEST_P(FindSet, YieldsTheLeftmostColumnOfAValidSet) {
         {"a short name over indented lines", make_window("AB", "    " + one, "    " + two), 4},
         {"a control byte at the name's column", make_window("\x01NAME", one, two), NO_COLUMN},
         {"a control byte where an indented name starts", make_window("  \x01NAME", one, two), NO_COLUMN},
+        {"a control byte after blanks behind a prefix", make_window(">  \x01NAME", "> " + one, "> " + two),
+         NO_COLUMN},
         {"a tab before the name", make_window("\tNAME", one, two), 0},
         {"a name line of blanks", make_window(" \t ", "\t" + one, "\t" + two), 1},
         {"two valid columns", make_window(long_name, one + " " + one, two + " " + two), 0},

@@ -131,10 +131,12 @@ TEST_P(Sift, NamesSetsAsPeopleWriteThem) {
         {"a byte-order mark before indented lines", mark + set("ISS", "   ", ORBITER), named("ISS", ORBITER),
          1},
         {"a byte-order mark alone", mark, "", 0},
-        {"a byte-order mark further on is a byte", as_input(ORBITER) + mark + pair_of(KESTREL), written(ORBITER), 1},
+        {"a byte-order mark further on is a byte", as_input(ORBITER) + mark + pair_of(KESTREL),
+         written(ORBITER), 1},
         {"files joined with a mark before a name", as_input(ORBITER) + mark + as_input(KESTREL),
          written(ORBITER) + written(KESTREL), 2},
-        {"a mark inside a name stays", "ISS " + mark + "1\n" + pair_of(ORBITER), named("ISS " + mark + "1", ORBITER), 1},
+        {"a mark inside a name stays", "ISS " + mark + "1\n" + pair_of(ORBITER),
+         named("ISS " + mark + "1", ORBITER), 1},
         {"half a byte-order mark is a byte", "\xEF\xBB" + pair_of(ORBITER), "", 0},
     };
     expect_sifted(cases);
