@@ -456,10 +456,9 @@ int read_input_line(input_line& line, input_blocks& input) { return read_line_he
 constexpr int NAME_REACH = STEPS * WIDTH + 2;
 static_assert(STEPS * WIDTH <= MOST_SET_BYTES, "the name's stores stay within the room for a set");
 
-bool copy_replacing_plus(char* to, const char* from) {
-    // Every step is loaded before any is stored, so the copy may be made in
-    // place.
-    const line_runs runs = load_runs(from);
+// Stores the 69 columns of runs at to, every '+' a space, and tells
+// whether there was one.
+[[gnu::always_inline]] inline bool store_replacing_plus(char* to, const line_runs& runs) {
     bytes plus_anywhere{};
 #pragma GCC unroll 16
     for (int step = 0; step < STEPS; ++step) {
@@ -470,20 +469,17 @@ bool copy_replacing_plus(char* to, const char* from) {
     return any(plus_anywhere);
 }
 
+// Every step is loaded before any is stored, so the copy may be made in
+// place.
+bool copy_replacing_plus(char* to, const char* from) { return store_replacing_plus(to, load_runs(from)); }
+
 // Puts line 1 or line 2 from its runs, and its LF.  The set passed its
 // check, so a line without a '+' has the plain check digit already: both
 // rules give the same digit there.  Only a line with one has its digit
 // rewritten; a '+' adds nothing to the plain sum, so the sum of the line as
 // read is the sum as written.
 [[gnu::always_inline]] inline int put_set_line(char* to, const line_runs& runs) {
-    bytes plus_anywhere{};
-#pragma GCC unroll 16
-    for (int step = 0; step < STEPS; ++step) {
-        const bytes plus = holding(runs.step[step], '+');
-        plus_anywhere |= plus;
-        store(to + step_start(step), runs.step[step] - (plus & ('+' - ' ')));
-    }
-    if (any(plus_anywhere)) to[layout::SUMMED_COLUMNS] = CHECK_DIGIT.of[sum_of(runs)];
+    if (store_replacing_plus(to, runs)) to[layout::SUMMED_COLUMNS] = CHECK_DIGIT.of[sum_of(runs)];
     to[SET_LINE_WIDTH] = '\n';
     return SET_LINE_WIDTH + 1;
 }
