@@ -115,7 +115,8 @@ TEST(Faults, AReadFaultEndsTheInputWhereItHits) {
 
         // What the run gives for the input that came before the fault.
         std::int64_t sets = 0;
-        const std::string cut = input.substr(0, std::min(input.size(), (fail_at - 1) * READ_CHUNK));
+        const std::string cut =
+            input.substr(0, std::min(input.size(), static_cast<std::size_t>(fail_at - 1) * READ_CHUNK));
         EXPECT_EQ(result.out, test::sift_text(cut, &sets));
         EXPECT_EQ(result.err, report(sets) + "Error reading input file: Input/output error\n");
         EXPECT_EQ(result.status, 1);
