@@ -225,6 +225,8 @@ TEST(Faults, OnlyTheFirstOfTwoFailuresIsReported) {
         std::string messages;
     } cases[] = {
         {"a read, then a write", LATE_READ_FAULT, 1, false, false, "", read_failure(LATE_READ_FAULT)},
+        {"a read, then the input's close", EARLY_READ_FAULT, 0, true, false,
+         sifted_before_read(input, EARLY_READ_FAULT, sets), read_failure(EARLY_READ_FAULT)},
         {"a read, then the last write at the close", EARLY_READ_FAULT, 1, false, false, "",
          read_failure(EARLY_READ_FAULT)},
         {"a write, then the output's close", 0, 1, false, true, "",
