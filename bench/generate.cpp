@@ -101,7 +101,7 @@ std::string block(const std::string& kind, random_source& random) {
         std::string prefix;
         switch (random.below(5)) {
         case 0: prefix = "> "; break;
-        case 1: prefix = std::string(1 + random.below(8), ' '); break;
+        case 1: prefix = std::string(static_cast<std::size_t>(1 + random.below(8)), ' '); break;
         case 2: prefix = "\t"; break;
         default: break;
         }

@@ -50,7 +50,7 @@ void read_lines(benchmark::State& state) {
         while (read_line(line, *blocks) > 0) benchmark::DoNotOptimize(line);
         std::fclose(stream);
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
 }
 
 void find_set_in(benchmark::State& state, const line_window& window) {

@@ -322,8 +322,10 @@ constexpr int EXACT_REACH =
                  : last_exact_column(layout::LINE_TWO_EXACT));
 
 // A candidate's column is at most LINE_CAPACITY - SET_LINE_WIDTH, so the
-// quick test's loads stay within a line's storage.
+// quick test's loads, and the test of exact columns from the last vector
+// of candidates, stay within a line's storage.
 static_assert(LINE_CAPACITY - SET_LINE_WIDTH + 2 * WIDTH <= LINE_CAPACITY);
+static_assert((LINE_CAPACITY - SET_LINE_WIDTH) / WIDTH * WIDTH + EXACT_REACH <= LINE_CAPACITY);
 
 // The leftmost column from 0 to last at which first holds '1' and second
 // '2', each before a space (the quick test), and passes(column) holds.  The
@@ -349,7 +351,7 @@ template <typename Check>
         // Where candidates crowd (text built of "1 " over "2 ", say), every
         // column with an exact character is tested too, for a whole vector
         // of candidates at a time, so that few are left to the full check.
-        if (several(candidates) && from + EXACT_REACH <= LINE_CAPACITY)
+        if (several(candidates))
             candidates &= lanes_set(equal(differs_from_exact(one, layout::LINE_ONE_EXACT) |
                                               differs_from_exact(two, layout::LINE_TWO_EXACT),
                                           bytes{}));

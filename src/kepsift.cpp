@@ -207,6 +207,23 @@ void cut_to_whole_sets(const output_blocks& output) {
     if (cut < status.st_size && ftruncate(descriptor, cut) != 0) return;
 }
 
+// The system's error number of a stream call that failed, made with errno
+// cleared.  A stream may fail and leave errno alone (one made with
+// fopencookie, say): that is told as an input/output error, never as
+// success.
+int stream_error() { return errno != 0 ? errno : EIO; }
+
+// Flushes or closes stream; returns 0, or the error number of the failure.
+int flush_stream(FILE* stream) {
+    errno = 0;
+    return std::fflush(stream) == 0 ? 0 : stream_error();
+}
+
+int close_stream(FILE* stream) {
+    errno = 0;
+    return std::fclose(stream) == 0 ? 0 : stream_error();
+}
+
 // Every check runs and both streams are closed, so what the output holds is
 // flushed whatever failed; only the first failure is reported.  The output
 // is flushed before it is closed, so that a file cut back after a failed
@@ -214,20 +231,19 @@ void cut_to_whole_sets(const output_blocks& output) {
 int close_streams(FILE* input, output_blocks& output, const sift_result& result, named_files named) {
     int status = EXIT_SUCCESS;
     if (result.read_error != 0) status = report_failure(result.read_error, "Error reading input file");
-    if (std::fclose(input) != 0 && status == EXIT_SUCCESS)
-        status = report_failure(errno, "Error closing input file");
+    if (const int error = close_stream(input); error != 0 && status == EXIT_SUCCESS)
+        status = report_failure(error, "Error closing input file");
     const bool write_failed = result.write_error != 0;
     if (write_failed && status == EXIT_SUCCESS)
         status = report_failure(result.write_error, "Error writing output file");
     // What the stream still buffers goes at the flush, which fails as the
     // close would have.
-    const bool flush_failed = !write_failed && std::fflush(output.stream) != 0;
-    const int flush_error = errno;
-    if ((write_failed || flush_failed) && named.output) cut_to_whole_sets(output);
-    if (flush_failed && status == EXIT_SUCCESS)
+    const int flush_error = write_failed ? 0 : flush_stream(output.stream);
+    if ((write_failed || flush_error != 0) && named.output) cut_to_whole_sets(output);
+    if (flush_error != 0 && status == EXIT_SUCCESS)
         status = report_failure(flush_error, "Error closing output file");
-    if (std::fclose(output.stream) != 0 && status == EXIT_SUCCESS)
-        status = report_failure(errno, "Error closing output file");
+    if (const int error = close_stream(output.stream); error != 0 && status == EXIT_SUCCESS)
+        status = report_failure(error, "Error closing output file");
     return status;
 }
 
@@ -248,7 +264,7 @@ bool take_block(input_blocks& input) {
     input.block[input.held] = '\n';
     input.block[input.held + 1] = '\0';
     // Taken now, before a write can change it.
-    if (std::ferror(input.stream)) input.error = errno != 0 ? errno : EIO;
+    if (std::ferror(input.stream)) input.error = stream_error();
     // Some editors begin a UTF-8 file with a byte-order mark.  It is no
     // text: before a name it would stand in the name, before a bare pair it
     // would move line 1 off line 2's column.
@@ -268,7 +284,7 @@ void hand_over(output_blocks& output, int count) {
     errno = 0;
     const auto bytes = static_cast<std::size_t>(count);
     if (std::fwrite(output.block, 1, bytes, output.stream) != bytes || std::ferror(output.stream))
-        output.error = errno != 0 ? errno : EIO;
+        output.error = stream_error();
     else
         output.handed += count;
 }

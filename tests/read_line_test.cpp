@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: ISC
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -77,7 +78,8 @@ const std::vector<Case>& cases() {
 TEST_P(ReadLine, SplitsAtEveryKindOfLineEndAndDropsEmptyLines) {
     // Small stream buffers make the library gather each block from many
     // reads.
-    for (const std::size_t buffer_size : {1, 2, 3, 7, 16, 17, 100, STREAM_BUFFER_SIZE}) {
+    for (const std::size_t buffer_size :
+         std::initializer_list<std::size_t>{1, 2, 3, 7, 16, 17, 100, STREAM_BUFFER_SIZE}) {
         for (const Case& c : cases()) {
             SCOPED_TRACE(std::string(c.name) + ", buffer of " + std::to_string(buffer_size));
             EXPECT_EQ(lines_of(c.input, buffer_size), c.lines);

@@ -28,6 +28,47 @@ struct SiftCase {
     std::int64_t sets;
 };
 
+// Bare pairs, then a set whose name makes the output one byte longer than
+// a block: the last block holds the final LF alone.
+SiftCase one_byte_past_a_block() {
+    // A named set takes as many bytes as a bare pair and its name.
+    const std::size_t pair_bytes = written_bare(ORBITER).size();
+    const std::size_t before_set = STREAM_BUFFER_SIZE + 1 - pair_bytes;
+    const std::size_t name_bytes = before_set % pair_bytes;
+    const std::size_t pairs = before_set / pair_bytes;
+    SiftCase c{"an output one byte longer than a block", "", "", static_cast<std::int64_t>(pairs) + 1};
+    for (std::size_t pair = 0; pair < pairs; ++pair) {
+        c.input += pair_of(ORBITER);
+        c.output += written_bare(ORBITER);
+    }
+    const std::string name(name_bytes, 'N');
+    c.input += name + "\n" + pair_of(KESTREL);
+    c.output += name + "\n" + pair_of(KESTREL);
+    return c;
+}
+
+// The pair at the end of lines as long as their storage, after candidates
+// crowded up to it ("1 1 1 ..." over "2 2 2 ...").
+std::string crowded_pair(const test::element_set& set) {
+    std::string text;
+    for (const char line_number : {'1', '2'}) {
+        std::string line;
+        while (line.size() + 2 <= LINE_CAPACITY - SET_LINE_WIDTH) line += {line_number, ' '};
+        line.resize(LINE_CAPACITY - SET_LINE_WIDTH, 'x');
+        text += line + (line_number == '1' ? set.line_one : set.line_two) + "\n";
+    }
+    return text;
+}
+
+// ORBITER's pair at column 0 and KESTREL's at column 70 of the same lines.
+std::string pairs_side_by_side() {
+    return std::string(ORBITER.line_one) + " " + KESTREL.line_one + "\n" + ORBITER.line_two + " " +
+           KESTREL.line_two + "\n";
+}
+
+// A name line that names no set at column 0 but one at column 70.
+const std::string FAILS_AT_0 = "\x01" + std::string(SET_LINE_WIDTH, 'x');
+
 class Sift : public test::engine_test {};
 INSTANTIATE_TEST_SUITE_P(, Sift, testing::ValuesIn(built_engines()), test::engine_name);
 
@@ -67,6 +108,12 @@ TEST_P(Sift, WritesEverySetInInputOrder) {
         {"lines of a written set are not reused",
          as_input(ORBITER) + KESTREL.line_one + "\n" + KESTREL.line_two + "\n",
          written(ORBITER) + written_bare(KESTREL), 2},
+        one_byte_past_a_block(),
+        {"crowded candidates up to a set that ends the lines' storage",
+         std::string(LINE_CAPACITY - SET_LINE_WIDTH, '>') + ORBITER.name + "\n" + crowded_pair(ORBITER),
+         written(ORBITER), 1},
+        {"a pair under a name that fails, then a set further on",
+         FAILS_AT_0 + KESTREL.name + "\n" + pairs_side_by_side(), written(KESTREL), 1},
     };
     expect_sifted(cases);
 }
@@ -97,6 +144,10 @@ TEST_P(Sift, KeepsEveryBarePairWhole) {
         {"a pair that lost its line 2 names the next nothing",
          pair_of(ORBITER) + KESTREL.line_one + "\n" + pair_of(GANNET),
          written_bare(ORBITER) + written_bare(GANNET), 2},
+        {"crowded candidates up to a pair that ends the lines' storage", crowded_pair(ORBITER),
+         written_bare(ORBITER), 1},
+        {"pairs under names that fail: the leftmost is kept", FAILS_AT_0 + "\x01\n" + pairs_side_by_side(),
+         written_bare(ORBITER), 1},
     };
     expect_sifted(cases);
 }
