@@ -40,8 +40,8 @@ stop() {
 trap stop EXIT
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
-mkdir "$work/files" "$work/remote" "$work/home"
-cp "$source_folder"/examples/*.txt "$work/files/"
+mkdir -p "$work/files/examples" "$work/remote" "$work/home"
+cp "$source_folder"/examples/*.txt "$work/files/examples/"
 user=$(id -un)
 
 ssh-keygen -q -t ed25519 -N '' -C 'kepsift test server' -f "$work/host_key"
@@ -128,7 +128,7 @@ SCRIPT
 chmod +x "$work/ssh"
 
 cd "$work/files"
-for file in *.txt; do "$work/prefix/bin/kepsift" "$file"; done > "$work/expected.tle" 2> "$work/expected.err"
+for file in examples/*.txt; do "$work/prefix/bin/kepsift" "$file"; done > "$work/expected.tle" 2> "$work/expected.err"
 echo "\$ $recipe"
 status=0
 PARALLEL_SSH="$work/ssh" HOME="$work/home" \
@@ -144,4 +144,4 @@ left=$(ls -A "$work/remote")
 [ -z "$left" ] || fail "--cleanup left on the remote side: $left"
 
 [ "$failures" -eq 0 ] || exit 1
-echo "$(($(wc -l < all.tle) / 3)) sets from $(ls *.txt | wc -l) files over host1 and host2, as on one machine"
+echo "$(($(wc -l < all.tle) / 3)) sets from $(ls examples/*.txt | wc -l) files over host1 and host2, as on one machine"
