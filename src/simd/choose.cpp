@@ -6,6 +6,11 @@
 
 #include "engine.h"
 
+#ifdef KEPSIFT_ENGINE_AVX512
+namespace avx512 {
+extern const engine ENGINE;
+}
+#endif
 #ifdef KEPSIFT_ENGINE_AVX2
 namespace avx2 {
 extern const engine ENGINE;
@@ -31,6 +36,9 @@ namespace {
 
 // The best first: the first that runs here is the one used.
 const engine* const BUILT[] = {
+#ifdef KEPSIFT_ENGINE_AVX512
+    &avx512::ENGINE,
+#endif
 #ifdef KEPSIFT_ENGINE_AVX2
     &avx2::ENGINE,
 #endif
@@ -58,6 +66,15 @@ const engine& best_engine() {
 std::span<const engine* const> built_engines() { return BUILT; }
 
 bool runs_here(const engine& candidate) {
+#ifdef KEPSIFT_ENGINE_AVX512
+    // Every instruction set the engine's object is compiled for: the
+    // answers also say whether the system saves the mask and vector
+    // registers.
+    if (&candidate == &avx512::ENGINE) {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0;
+    }
+#endif
 #ifdef KEPSIFT_ENGINE_AVX2
     if (&candidate == &avx2::ENGINE) {
         __builtin_cpu_init();
