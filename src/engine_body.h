@@ -322,9 +322,11 @@ constexpr int EXACT_REACH =
                  : last_exact_column(layout::LINE_TWO_EXACT));
 
 // A candidate's column is at most LINE_CAPACITY - SET_LINE_WIDTH, so the
-// quick test's loads, and the test of exact columns from the last vector
-// of candidates, stay within a line's storage.
-static_assert(LINE_CAPACITY - SET_LINE_WIDTH + 2 * WIDTH <= LINE_CAPACITY);
+// quick test's loads (a vector and one byte on from a multiple of WIDTH,
+// or two vectors from a line's start), and the test of exact columns from
+// the last vector of candidates, stay within a line's storage.
+static_assert((LINE_CAPACITY - SET_LINE_WIDTH) / WIDTH * WIDTH + WIDTH + 1 <= LINE_CAPACITY &&
+              2 * WIDTH <= LINE_CAPACITY);
 static_assert((LINE_CAPACITY - SET_LINE_WIDTH) / WIDTH * WIDTH + EXACT_REACH <= LINE_CAPACITY);
 
 // The leftmost column from 0 to last at which first holds '1' and second
