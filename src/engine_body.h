@@ -138,8 +138,8 @@ template <typename Run>
     return (digit & at_most(digit, splat(9))) - holding(run, '-');
 }
 
-// A line of 69 columns as the steps load it.  The check, the sums and the
-// written copy of a line share one load of each step.
+// A line of 69 columns as the steps load it.  The class check and the
+// sums share one load of each step; the written copy loads it once more.
 struct line_runs {
     bytes step[STEPS];
 };
