@@ -52,7 +52,7 @@ sift_result sift(line_window& window, input_blocks& input, output_blocks& output
     constexpr int PAIR_UNKNOWN = NO_COLUMN - 1;
     int known_pair = PAIR_UNKNOWN;
     // Writes the bare pair in name_line and line_one, if they hold one.
-    const auto take_bare_pair = [&] [[gnu::always_inline]] {
+    const auto take_bare_pair = [&]() __attribute__((always_inline)) {
         const int column = put_bare_pair(window, known_pair, output);
         known_pair = PAIR_UNKNOWN;
         if (column == NO_COLUMN) return false;
