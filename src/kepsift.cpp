@@ -23,9 +23,6 @@
 
 namespace {
 
-constexpr char BYTE_ORDER_MARK[] = "\xEF\xBB\xBF";
-constexpr int BYTE_ORDER_MARK_SIZE = sizeof BYTE_ORDER_MARK - 1;
-
 // The one window of the run.  It lives as long as the process, so the
 // program allocates nothing of its own.
 line_window window;

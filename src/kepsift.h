@@ -20,6 +20,10 @@ inline constexpr int SET_LINE_WIDTH = 69;
 // Buffer size of the input and output streams.
 inline constexpr int STREAM_BUFFER_SIZE = 8192;
 
+// The UTF-8 byte-order mark, which some editors write before a file's text.
+inline constexpr char BYTE_ORDER_MARK[] = "\xEF\xBB\xBF";
+inline constexpr int BYTE_ORDER_MARK_SIZE = sizeof BYTE_ORDER_MARK - 1;
+
 // What find_set and find_bare_pair yield when the window holds no set.
 inline constexpr int NO_COLUMN = -1;
 
