@@ -17,7 +17,9 @@
 //   one_lane_on(a, b) the lanes of a and b, taken from a's second lane on:
 //                    what a load one byte further than a's would give;
 //   lookup16(t, v)   where HAS_LOOKUP: each lane's entry in a table of
-//                    sixteen, by the lane's value.
+//                    sixteen, by the lane's low four bits; a lane of 128
+//                    or more may get 0 instead;
+//   lowest(a, b)     where HAS_LOOKUP: the lesser of a and b in each lane.
 //
 // Everything here has internal linkage but the one table at the end, so
 // that no function compiled for one processor can stand in for another's.
@@ -111,24 +113,48 @@ constexpr line_form make_form(const layout::compiled_template& compiled) {
 constexpr line_form LINE_ONE_FORM = make_form(layout::LINE_ONE_COLUMNS);
 constexpr line_form LINE_TWO_FORM = make_form(layout::LINE_TWO_COLUMNS);
 
-// The columns of a step whose bytes the line's template does not accept.
-// Run is always bytes: a template, so that the look-up form is compiled
-// only with a layer that has lookup16.
+// No byte from 128 up has a half class, so a look-up that gives such a
+// lane 0 by either half still gives its classes.
+static_assert([] {
+    for (int half = 8; half < 16; ++half)
+        if (layout::HIGH_HALF_TABLE.of[half] != 0) return false;
+    return true;
+}());
+
+// A step of a line, with a zero lane in each column whose byte the line's
+// template does not accept.  Run is always bytes: a template, so that the
+// look-up form is compiled only with a layer that has lookup16.
 template <typename Run>
-[[gnu::always_inline]] inline bytes rejected(Run run, const line_form& form, int step) {
+[[gnu::always_inline]] inline bytes accepted(Run run, const line_form& form, int step) {
     if constexpr (HAS_LOOKUP) {
         const bytes classes =
-            lookup16(layout::HIGH_HALF_TABLE.of, run >> 4) & lookup16(layout::LOW_HALF_TABLE.of, run & 15);
-        return equal(classes & load(form.accepted.of[step]), bytes{});
+            lookup16(layout::HIGH_HALF_TABLE.of, run >> 4) & lookup16(layout::LOW_HALF_TABLE.of, run);
+        return classes & load(form.accepted.of[step]);
     } else {
+        // All ones or all zeros in each lane.
         const bytes ranged = at_most(run - load(form.low.of[step]), load(form.span.of[step]));
         const bytes letter_or_space = at_most((run | 0x20) - 'a', splat('z' - 'a')) | holding(run, ' ');
         const bytes field = letter_or_space | at_most(run - '0', splat(9)) | holding(run, '+') |
                             holding(run, '-') | holding(run, '.');
-        const bytes classed =
-            (letter_or_space & load(form.letters.of[step])) | (field & load(form.fields.of[step]));
-        return ~ranged & equal(classed, bytes{});
+        return ranged | (letter_or_space & load(form.letters.of[step])) |
+               (field & load(form.fields.of[step]));
     }
+}
+
+// The steps a line has passed so far, kept as one vector with a zero lane
+// wherever a step had one.
+template <typename Run> [[gnu::always_inline]] inline Run also_accepted(Run so_far, Run step) {
+    if constexpr (HAS_LOOKUP)
+        return lowest(so_far, step);
+    else
+        return so_far & step;
+}
+
+[[gnu::always_inline]] inline bool all_accepted(bytes so_far) {
+    if constexpr (HAS_LOOKUP)
+        return !any(equal(so_far, bytes{}));
+    else
+        return !any(~so_far);
 }
 
 // What each column adds to the plain sum: a digit its value, a '-' 1
@@ -137,6 +163,42 @@ template <typename Run>
     const bytes digit = run - '0';
     return (digit & at_most(digit, splat(9))) - holding(run, '-');
 }
+
+// The same for a byte that its column accepts, where the layer has a
+// look-up: of those, only bytes 0x20 to 0x3F can add to the sum, each by
+// its low four bits, so one look-up by each half gives its part.  Run is
+// always bytes, as for accepted.
+constexpr layout::half_table make_plain_parts(bool high) {
+    layout::half_table parts{};
+    for (int half = 0; half < 16; ++half) {
+        if (high)
+            parts.of[half] = half == 2 || half == 3 ? 0xFF : 0;
+        else
+            parts.of[half] = static_cast<std::uint8_t>(half <= 9 ? half : half == ('-' & 15) ? 1 : 0);
+    }
+    return parts;
+}
+constexpr layout::half_table PLAIN_PART_BY_LOW = make_plain_parts(false);
+constexpr layout::half_table PLAIN_PART_BY_HIGH = make_plain_parts(true);
+
+template <typename Run> [[gnu::always_inline]] inline Run adds_to_plain_sum_if_accepted(Run run) {
+    if constexpr (HAS_LOOKUP)
+        return lookup16(PLAIN_PART_BY_LOW.of, run) & lookup16(PLAIN_PART_BY_HIGH.of, run >> 4);
+    else
+        return adds_to_plain_sum(run);
+}
+
+// Both give the same part for every byte a line's column accepts.
+static_assert([] {
+    constexpr std::uint8_t LINE_CLASSES = layout::DIGIT | layout::LETTER_OR_SPACE | layout::FIELD_CHARACTER |
+                                          layout::SPACE | layout::POINT | layout::ONE | layout::TWO;
+    for (int byte = 0; byte < 256; ++byte) {
+        if ((layout::BYTE_CLASSES.of[byte] & LINE_CLASSES) == 0) continue;
+        const int exact = byte >= '0' && byte <= '9' ? byte - '0' : byte == '-' ? 1 : 0;
+        if ((PLAIN_PART_BY_LOW.of[byte & 15] & PLAIN_PART_BY_HIGH.of[byte >> 4]) != exact) return false;
+    }
+    return true;
+}());
 
 // A line of 69 columns as the steps load it.  The class check and the
 // sums share one load of each step; the written copy loads it once more.
@@ -170,14 +232,14 @@ struct line_runs {
 // template accepts, the check digit's as a digit; -1 otherwise.  Every step
 // is tested, with no branch between them.
 [[gnu::always_inline]] inline int plain_sum_if_accepted(const line_runs& runs, const line_form& form) {
-    bytes failed{};
-    bytes sum{};
+    bytes passed = accepted(runs.step[0], form, 0);
+    bytes sum = summed(adds_to_plain_sum_if_accepted(runs.step[0]), 0);
 #pragma GCC unroll 16
-    for (int step = 0; step < STEPS; ++step) {
-        failed |= rejected(runs.step[step], form, step);
-        sum += summed(adds_to_plain_sum(runs.step[step]), step);
+    for (int step = 1; step < STEPS; ++step) {
+        passed = also_accepted(passed, accepted(runs.step[step], form, step));
+        sum += summed(adds_to_plain_sum_if_accepted(runs.step[step]), step);
     }
-    return any(failed) ? -1 : byte_sum(sum);
+    return all_accepted(passed) ? byte_sum(sum) : -1;
 }
 
 int plain_sum(const char* columns) { return sum_of(load_runs(columns)); }
@@ -370,6 +432,25 @@ template <typename Check>
 
 [[gnu::always_inline]] inline bool is_line_end(char byte) { return byte == '\n' || byte == '\r'; }
 
+// A look-up by the low four bits gives LF and CR where they stand, and
+// elsewhere a byte with other low bits, which no lane can equal.
+constexpr layout::half_table make_line_end_table() {
+    layout::half_table table{};
+    for (int half = 0; half < 16; ++half)
+        table.of[half] = static_cast<std::uint8_t>(half == '\n' || half == '\r' ? half : half ^ 1);
+    return table;
+}
+constexpr layout::half_table LINE_END_BY_LOW = make_line_end_table();
+
+// The lanes of run that hold a line end.  Run is always bytes, as for
+// accepted.
+template <typename Run> [[gnu::always_inline]] inline lane_bits line_ends_in(Run run) {
+    if constexpr (HAS_LOOKUP)
+        return lanes_set(equal(run, lookup16(LINE_END_BY_LOW.of, run)));
+    else
+        return lanes_set(holding(run, '\n') | holding(run, '\r'));
+}
+
 // Where the reader's scan stops, at the line end at next: the line is
 // whole, or, at the block's own line end, goes on in the next block.
 [[gnu::always_inline]] inline bool ended_line(input_line& line, input_blocks& input, int length, int next) {
@@ -381,35 +462,40 @@ template <typename Check>
 
 [[gnu::always_inline]] inline bool take_line(input_line& line, input_blocks& input) {
     const char* const block = input.block;
-    const int held = input.held;
     int next = input.next;
     int length = line.length;
-    // Line ends before the line are skipped: the LF of a CR-LF whose CR
-    // ended the line before, and every empty line.
-    if (length == 0) {
-        while (is_line_end(block[next])) ++next;
-        if (next >= held) {
-            input.next = held;
-            return false;
-        }
-    }
     // A vector of the block at a time, up to the first line end, tested in
     // the vectors the copy loads anyway: the block ends with a line end of
     // the reader's own, so the scan never runs past it.
+    bytes run = load(block + next);
+    lane_bits ends = line_ends_in(run);
+    // Line ends before the line are skipped: the LF of a CR-LF whose CR
+    // ended the line before, and every empty line.
+    if (length == 0 && (ends & first_lanes(1)) != 0) {
+        do ++next;
+        while (is_line_end(block[next]));
+        if (next >= input.held) {
+            input.next = input.held;
+            return false;
+        }
+        run = load(block + next);
+        ends = line_ends_in(run);
+    }
     // Whole vectors are stored while they fit in the line; what they hold
     // past the line's end lies beyond its length.
     const char* from = block + next;
     char* to = line.chars + length;
-    for (char* const last_store = line.chars + (LINE_CAPACITY - WIDTH); to <= last_store;
-         from += WIDTH, to += WIDTH) {
-        const bytes run = load(from);
-        const lane_bits ends = lanes_set(holding(run, '\n') | holding(run, '\r'));
+    for (char* const last_store = line.chars + (LINE_CAPACITY - WIDTH); to <= last_store;) {
         store(to, run);
         if (ends != 0) {
             const int taken = first_lane(ends);
             return ended_line(line, input, static_cast<int>(to - line.chars) + taken,
                               static_cast<int>(from - block) + taken);
         }
+        from += WIDTH;
+        to += WIDTH;
+        run = load(from);
+        ends = line_ends_in(run);
     }
     // Near the capacity a byte at a time; bytes past it are read and
     // dropped up to the line end.

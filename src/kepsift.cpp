@@ -253,13 +253,20 @@ int close_streams(FILE* input, output_blocks& output, const sift_result& result,
 bool take_block(input_blocks& input) {
     input.next = 0;
     input.held = 0;
-    if (input.error != 0 || std::feof(input.stream)) return false;
+    // The block's own line end, and a byte after it that is none, at which
+    // the reader's skip of line ends stops at the latest; an empty block
+    // has them too, so that the reader finds nothing in it.
+    const auto end_block = [&input] {
+        input.block[input.held] = '\n';
+        input.block[input.held + 1] = '\0';
+    };
+    if (input.error != 0 || std::feof(input.stream)) {
+        end_block();
+        return false;
+    }
     errno = 0;
     input.held = static_cast<int>(std::fread(input.block, 1, STREAM_BUFFER_SIZE, input.stream));
-    // The block's own line end, and a byte after it that is none, at which
-    // the reader's skip of line ends stops at the latest.
-    input.block[input.held] = '\n';
-    input.block[input.held + 1] = '\0';
+    end_block();
     // Taken now, before a write can change it.
     if (std::ferror(input.stream)) input.error = stream_error();
     // Some editors begin a UTF-8 file with a byte-order mark.  It is no

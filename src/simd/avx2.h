@@ -38,9 +38,6 @@ inline int byte_sum(bytes lanes) {
     return _mm_cvtsi128_si32(halves) + _mm_extract_epi16(halves, 4);
 }
 
-// Each lane's entry in a table of sixteen, by the lane's low four bits; the
-// index lanes must hold 0 to 15.  pshufb looks up within each 128-bit half,
-// so the table is in both.
 // The lanes of a and b, from a's second lane on: palignr shifts within each
 // 128-bit half, so the upper half of a and the lower of b are put beside it.
 inline bytes one_lane_on(bytes a, bytes b) {
@@ -49,11 +46,20 @@ inline bytes one_lane_on(bytes a, bytes b) {
     return reinterpret_cast<bytes>(_mm256_alignr_epi8(middle, first, 1));
 }
 
+// Each lane's entry in a table of sixteen, by the lane's low four bits; a
+// lane of 128 or more gets 0.  pshufb looks up within each 128-bit half, so
+// the table is in both.
 inline constexpr bool HAS_LOOKUP = true;
 inline bytes lookup16(const std::uint8_t (&table)[16], bytes index) {
     const __m256i entries =
         _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(table)));
     return reinterpret_cast<bytes>(_mm256_shuffle_epi8(entries, reinterpret_cast<__m256i>(index)));
+}
+
+// The lesser of a and b in each lane.
+inline bytes lowest(bytes a, bytes b) {
+    return reinterpret_cast<bytes>(
+        _mm256_min_epu8(reinterpret_cast<__m256i>(a), reinterpret_cast<__m256i>(b)));
 }
 
 } // namespace avx2

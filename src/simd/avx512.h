@@ -53,14 +53,20 @@ inline bytes one_lane_on(bytes a, bytes b) {
     return reinterpret_cast<bytes>(_mm512_alignr_epi8(reinterpret_cast<__m512i>(next), native(a), 1));
 }
 
-// Each lane's entry in a table of sixteen, by the lane's value, 0 to 15.
-// pshufb looks up within each 128-bit quarter, so the table is in all four.
+// Each lane's entry in a table of sixteen, by the lane's low four bits; a
+// lane of 128 or more gets 0.  pshufb looks up within each 128-bit quarter,
+// so the table is in all four.
 inline constexpr bool HAS_LOOKUP = true;
 inline bytes lookup16(const std::uint8_t (&table)[16], bytes index) {
     std::uint64_t halves __attribute__((vector_size(16)));
     __builtin_memcpy(&halves, table, sizeof halves);
     const quads entries = __builtin_shufflevector(halves, halves, 0, 1, 0, 1, 0, 1, 0, 1);
     return reinterpret_cast<bytes>(_mm512_shuffle_epi8(reinterpret_cast<__m512i>(entries), native(index)));
+}
+
+// The lesser of a and b in each lane.
+inline bytes lowest(bytes a, bytes b) {
+    return reinterpret_cast<bytes>(_mm512_min_epu8(native(a), native(b)));
 }
 
 } // namespace avx512

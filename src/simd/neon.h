@@ -33,16 +33,20 @@ inline bool any(bytes lanes) { return vmaxvq_u32(vreinterpretq_u32_u8(native(lan
 
 inline int byte_sum(bytes lanes) { return vaddlvq_u8(native(lanes)); }
 
-// Each lane's entry in a table of sixteen, by the lane's value, 0 to 15.
 // The lanes of a and b, from a's second lane on.
 inline bytes one_lane_on(bytes a, bytes b) {
     return reinterpret_cast<bytes>(vextq_u8(native(a), native(b), 1));
 }
 
+// Each lane's entry in a table of sixteen, by the lane's low four bits.
+// tbl gives 0 for an index past the table, so the high bits are cleared.
 inline constexpr bool HAS_LOOKUP = true;
 inline bytes lookup16(const std::uint8_t (&table)[16], bytes index) {
-    return reinterpret_cast<bytes>(vqtbl1q_u8(vld1q_u8(table), native(index)));
+    return reinterpret_cast<bytes>(vqtbl1q_u8(vld1q_u8(table), native(index & 15)));
 }
+
+// The lesser of a and b in each lane.
+inline bytes lowest(bytes a, bytes b) { return reinterpret_cast<bytes>(vminq_u8(native(a), native(b))); }
 
 } // namespace neon
 
