@@ -19,7 +19,10 @@
 //   lookup16(t, v)   where HAS_LOOKUP: each lane's entry in a table of
 //                    sixteen, by the lane's low four bits; a lane of 128
 //                    or more may get 0 instead;
-//   lowest(a, b)     where HAS_LOOKUP: the lesser of a and b in each lane.
+//   lowest(a, b)     where HAS_LOOKUP: the lesser of a and b in each lane;
+//   lanes_from_first_holding(v, a, b)
+//                    where not HAS_LOOKUP: the lanes that hold a or b, of
+//                    which only the first need be right.
 //
 // Everything here has internal linkage but the one table at the end, so
 // that no function compiled for one processor can stand in for another's.
@@ -339,6 +342,19 @@ static_assert(layout::NAME_COLUMNS.width == 1);
     return true;
 }
 
+// The window's three lines by the role each plays now.  The loop moves the
+// window by handing the roles on, so that no line is copied from one
+// record into another.
+struct window_lines {
+    const input_line& name_line;
+    const input_line& line_one;
+    const input_line& line_two;
+};
+
+[[gnu::always_inline]] inline window_lines lines_of(const line_window& window) {
+    return {window.name_line, window.line_one, window.line_two};
+}
+
 // Where the name of a set at column starts, or NO_COLUMN if the name line
 // cannot name it.  Lines 1 and 2 indented by blanks alone were indented by
 // whoever wrote them, and the name line by its own hand: its name starts
@@ -348,7 +364,7 @@ static_assert(layout::NAME_COLUMNS.width == 1);
 // before the name line too: the name line is checked at the column.  A
 // name never begins with a blank, and always with text, so that a name
 // written is read back the same.
-[[gnu::always_inline]] inline int start_of_name(const line_window& window, int column) {
+[[gnu::always_inline]] inline int start_of_name(const window_lines& window, int column) {
     const input_line& name_line = window.name_line;
     if (only_blanks_before(window.line_one, column) && only_blanks_before(window.line_two, column)) {
         const int start = first_not_blank(name_line, 0);
@@ -359,7 +375,7 @@ static_assert(layout::NAME_COLUMNS.width == 1);
     return start == name_line.length || starts_name(name_line.chars[start]) ? start : NO_COLUMN;
 }
 
-int name_start(const line_window& window, int column) { return start_of_name(window, column); }
+int name_start(const line_window& window, int column) { return start_of_name(lines_of(window), column); }
 
 // The columns of a step at which a line holds every exact character of its
 // template.
@@ -442,13 +458,13 @@ constexpr layout::half_table make_line_end_table() {
 }
 constexpr layout::half_table LINE_END_BY_LOW = make_line_end_table();
 
-// The lanes of run that hold a line end.  Run is always bytes, as for
-// accepted.
+// The lanes of run that hold a line end, right up to the first of them:
+// the reader needs no more.  Run is always bytes, as for accepted.
 template <typename Run> [[gnu::always_inline]] inline lane_bits line_ends_in(Run run) {
     if constexpr (HAS_LOOKUP)
         return lanes_set(equal(run, lookup16(LINE_END_BY_LOW.of, run)));
     else
-        return lanes_set(holding(run, '\n') | holding(run, '\r'));
+        return lanes_from_first_holding(run, '\n', '\r');
 }
 
 // Where the reader's scan stops, at the line end at next: the line is
@@ -634,7 +650,7 @@ int put_set(char* to, const input_line* name_line, int name_start, const input_l
 // next window's bare-pair test needs (see search_window in kepsift.h).
 // found(name_start, one, two) is told of the set, with its lines as loaded.
 template <typename Found>
-[[gnu::always_inline]] inline window_search search(const line_window& window, Found found) {
+[[gnu::always_inline]] inline window_search search(const window_lines& window, Found found) {
     // Every pair is tried twice as the window slides: as line_one and
     // line_two with a name, then as name_line and line_one, bare.  The
     // search tries each candidate's pair first, whatever the name line
@@ -656,11 +672,12 @@ template <typename Found>
 }
 
 window_search search_window(const line_window& window) {
-    return search(window, [](int, const line_runs&, const line_runs&) {});
+    return search(lines_of(window), [](int, const line_runs&, const line_runs&) {});
 }
 
 // The search of the loop, which puts the set it finds in the output.
-[[gnu::always_inline]] inline window_search search_and_put(const line_window& window, output_blocks& output) {
+[[gnu::always_inline]] inline window_search search_and_put(const window_lines& window,
+                                                           output_blocks& output) {
     return search(window, [&](int start, const line_runs& one, const line_runs& two) {
         put_found(output, naming_line(window.name_line, start), start, one, two);
     });
@@ -669,7 +686,7 @@ window_search search_window(const line_window& window) {
 // The leftmost column at which name_line and line_one hold a bare pair;
 // found(one, two) is told of it.
 template <typename Found>
-[[gnu::always_inline]] inline int bare_pair(const line_window& window, Found found) {
+[[gnu::always_inline]] inline int bare_pair(const window_lines& window, Found found) {
     const int last = smaller(window.name_line.length, window.line_one.length) - SET_LINE_WIDTH;
     return leftmost_column(window.name_line, window.line_one, last, [&](int column) {
         return pair_found(window.name_line.chars + column, window.line_one.chars + column,
@@ -681,13 +698,13 @@ template <typename Found>
 }
 
 int find_bare_pair(const line_window& window) {
-    return bare_pair(window, [](const line_runs&, const line_runs&) {});
+    return bare_pair(lines_of(window), [](const line_runs&, const line_runs&) {});
 }
 
 // Puts the bare pair of name_line and line_one, at known_column where the
 // search before the window slid found it, or where it is found now; yields
 // its column or NO_COLUMN.
-[[gnu::always_inline]] inline int put_bare_pair(const line_window& window, int known_column,
+[[gnu::always_inline]] inline int put_bare_pair(const window_lines& window, int known_column,
                                                 output_blocks& output) {
     const auto put = [&](const line_runs& one, const line_runs& two) {
         put_found(output, nullptr, 0, one, two);

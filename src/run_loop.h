@@ -11,49 +11,50 @@
 
 constexpr int WINDOW_LINES = 3;
 
-// A line of a set's length or less is copied in whole vectors; a longer
-// one by the C library, which copies long runs best.
-[[gnu::always_inline]] inline void copy_line(input_line& to, const input_line& from) {
-    to.length = from.length;
-    if (from.length <= STEPS * WIDTH) {
-#pragma GCC unroll 16
-        for (int step = 0; step < STEPS; ++step)
-            store(to.chars + step * WIDTH, load(from.chars + step * WIDTH));
-    } else {
-        __builtin_memcpy(to.chars, from.chars, static_cast<std::size_t>(from.length));
+// The window's records by the role each plays now.  Moving the window hands
+// the roles on: the oldest record takes the next line read, and no line is
+// copied.
+struct window_roles {
+    input_line* name_line;
+    input_line* line_one;
+    input_line* line_two;
+
+    [[gnu::always_inline]] window_lines lines() const { return {*name_line, *line_one, *line_two}; }
+
+    // The oldest line leaves the window; its record is line_two's next.
+    [[gnu::always_inline]] void slide() {
+        input_line* const oldest = name_line;
+        name_line = line_one;
+        line_one = line_two;
+        line_two = oldest;
     }
-}
+};
 
 // Reads lines into the window from first_slot on, stopping at the first
 // slot that gets no line.  Returns how many slots now hold a line.
-[[gnu::always_inline]] inline int fill_window_from(line_window& window, int first_slot, input_blocks& input) {
+[[gnu::always_inline]] inline int fill_window_from(const window_roles& window, int first_slot,
+                                                   input_blocks& input) {
     switch (first_slot) {
     case 0:
-        if (read_line_here(window.name_line, input) == 0) return 0;
+        if (read_line_here(*window.name_line, input) == 0) return 0;
         [[fallthrough]];
     case 1:
-        if (read_line_here(window.line_one, input) == 0) return 1;
+        if (read_line_here(*window.line_one, input) == 0) return 1;
         [[fallthrough]];
-    default: return read_line_here(window.line_two, input) == 0 ? 2 : WINDOW_LINES;
+    default: return read_line_here(*window.line_two, input) == 0 ? 2 : WINDOW_LINES;
     }
 }
 
-// The oldest line leaves the window; line_two is left empty for the next read.
-[[gnu::always_inline]] inline void slide_window(line_window& window) {
-    copy_line(window.name_line, window.line_one);
-    copy_line(window.line_one, window.line_two);
-    window.line_two.length = 0;
-}
-
-sift_result sift(line_window& window, input_blocks& input, output_blocks& output) {
+sift_result sift(line_window& records, input_blocks& input, output_blocks& output) {
     sift_result result{0, 0, 0, NAME};
+    window_roles window{&records.name_line, &records.line_one, &records.line_two};
     // The pair in name_line and line_one, when the search before the last
     // slide found it.
     constexpr int PAIR_UNKNOWN = NO_COLUMN - 1;
     int known_pair = PAIR_UNKNOWN;
     // Writes the bare pair in name_line and line_one, if they hold one.
     const auto take_bare_pair = [&]() __attribute__((always_inline)) {
-        const int column = put_bare_pair(window, known_pair, output);
+        const int column = put_bare_pair(window.lines(), known_pair, output);
         known_pair = PAIR_UNKNOWN;
         if (column == NO_COLUMN) return false;
         ++result.sets_found;
@@ -61,16 +62,19 @@ sift_result sift(line_window& window, input_blocks& input, output_blocks& output
     };
     int lines_held = fill_window_from(window, 0, input);
     while (lines_held == WINDOW_LINES) {
-        if (const window_search found = search_and_put(window, output); found.set_column != NO_COLUMN) {
+        if (const window_search found = search_and_put(window.lines(), output);
+            found.set_column != NO_COLUMN) {
             ++result.sets_found;
             known_pair = PAIR_UNKNOWN;
             // The lines of a written set never take part in another set.
             lines_held = fill_window_from(window, 0, input);
         } else if (take_bare_pair()) {
-            copy_line(window.name_line, window.line_two);
+            // line_two stays, as the next name line.
+            window.slide();
+            window.slide();
             lines_held = fill_window_from(window, 1, input);
         } else {
-            slide_window(window);
+            window.slide();
             known_pair = found.pair_column;
             lines_held = fill_window_from(window, 2, input);
         }

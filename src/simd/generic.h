@@ -72,6 +72,22 @@ inline lane_bits lanes_set(bytes lanes) {
 
 inline bool any(bytes lanes) { return word_of(lanes) != 0; }
 
+// The lanes that hold a or b, right up to the first that does; lanes after
+// it may be set too.  A lane is zero, once a's or b's bytes are taken away,
+// where subtracting one borrows into its high bit and the lane's own high
+// bit was clear; a borrow moves only into later lanes, so the word is taken
+// with lane 0 lowest.
+inline lane_bits lanes_from_first_holding(bytes lanes, std::uint8_t a, std::uint8_t b) {
+    constexpr std::uint64_t ONES = 0x0101010101010101U;
+    std::uint64_t word = word_of(lanes);
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    word = __builtin_bswap64(word);
+#endif
+    const std::uint64_t without_a = word ^ ONES * a;
+    const std::uint64_t without_b = word ^ ONES * b;
+    return (((without_a - ONES) & ~without_a) | ((without_b - ONES) & ~without_b)) & HIGH_BITS;
+}
+
 // The sum of all lanes: pairs of lanes into sixteen bits, which cannot
 // overflow, then the four sums into the top sixteen by one multiply.
 inline int byte_sum(bytes lanes) {

@@ -26,6 +26,11 @@ inline lane_bits lanes_set(bytes lanes) {
 
 inline bool any(bytes lanes) { return lanes_set(lanes) != 0; }
 
+// The lanes that hold a or b.  (Only the first of them need be right.)
+inline lane_bits lanes_from_first_holding(bytes lanes, std::uint8_t a, std::uint8_t b) {
+    return lanes_set(equal(lanes, bytes{} + a) | equal(lanes, bytes{} + b));
+}
+
 // The sum of all lanes: psadbw adds each half's eight bytes.
 inline int byte_sum(bytes lanes) {
     const __m128i halves = _mm_sad_epu8(reinterpret_cast<__m128i>(lanes), _mm_setzero_si128());
