@@ -62,6 +62,10 @@ inline bytes lowest(bytes a, bytes b) {
         _mm256_min_epu8(reinterpret_cast<__m256i>(a), reinterpret_cast<__m256i>(b)));
 }
 
+// The check of a candidate pair is compiled into the search (see
+// pair_passes_apart in the engine).
+inline constexpr bool CHECK_IN_SEARCH = true;
+
 } // namespace avx2
 
 #endif

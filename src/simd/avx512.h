@@ -69,6 +69,10 @@ inline bytes lowest(bytes a, bytes b) {
     return reinterpret_cast<bytes>(_mm512_min_epu8(native(a), native(b)));
 }
 
+// The check of a candidate pair is compiled into the search (see
+// pair_passes_apart in the engine).
+inline constexpr bool CHECK_IN_SEARCH = true;
+
 } // namespace avx512
 
 #endif

@@ -48,6 +48,10 @@ inline bytes lookup16(const std::uint8_t (&table)[16], bytes index) {
 // The lesser of a and b in each lane.
 inline bytes lowest(bytes a, bytes b) { return reinterpret_cast<bytes>(vminq_u8(native(a), native(b))); }
 
+// The check of a candidate pair is called from the search (see
+// pair_passes_apart in the engine).
+inline constexpr bool CHECK_IN_SEARCH = false;
+
 } // namespace neon
 
 #endif
