@@ -427,13 +427,14 @@ static_assert((LINE_CAPACITY - SET_LINE_WIDTH) / WIDTH * WIDTH + EXACT_REACH <= 
 template <typename Check>
 [[gnu::always_inline]] inline int leftmost_column(const input_line& first, const input_line& second, int last,
                                                   Check passes) {
-    for (int from = 0; from <= last; from += WIDTH) {
+    // The candidates in the vector of columns from from on.  Column 2 is
+    // loaded one byte on, except in the first vector of a line, just
+    // stored by the reader: there a load that straddles two of its stores
+    // would wait for both to reach the cache, so column 2 comes from the
+    // vectors at the columns and after them.
+    const auto candidates_from = [&](int from) __attribute__((always_inline)) {
         const char* one = first.chars + from;
         const char* two = second.chars + from;
-        // Column 2 is loaded one byte on, except in the first vector of a
-        // line, just stored by the reader: there a load that straddles two
-        // of its stores would wait for both to reach the cache, so column 2
-        // comes from the vectors at the columns and after them.
         const bytes one_run = load(one);
         const bytes two_run = load(two);
         const bytes one_on = from == 0 ? one_lane_on(one_run, load(one + WIDTH)) : load(one + 1);
@@ -447,12 +448,25 @@ template <typename Check>
             candidates &= lanes_set(equal(differs_from_exact(one, layout::LINE_ONE_EXACT) |
                                               differs_from_exact(two, layout::LINE_TWO_EXACT),
                                           bytes{}));
+        return candidates;
+    };
+    if (last < 0) return NO_COLUMN;
+    // Lines of a set's length, the most common, have one column to try: it
+    // is tested a byte at a time.
+    lane_bits candidates = last == 0 ? (first.chars[0] == '1' && first.chars[1] == ' ' &&
+                                                second.chars[0] == '2' && second.chars[1] == ' '
+                                            ? first_lanes(1)
+                                            : 0)
+                                     : candidates_from(0);
+    for (int from = 0;;) {
         for (; candidates != 0; candidates = without_first(candidates)) {
             const int column = from + first_lane(candidates);
             if (passes(column)) return column;
         }
+        from += WIDTH;
+        if (from > last) return NO_COLUMN;
+        candidates = candidates_from(from);
     }
-    return NO_COLUMN;
 }
 
 // The reader: each line is copied a vector at a time from the block into
@@ -488,10 +502,12 @@ template <typename Run> [[gnu::always_inline]] inline lane_bits line_ends_in(Run
     return whole;
 }
 
-[[gnu::always_inline]] inline bool take_line(input_line& line, input_blocks& input) {
+// Takes the line from the input's next byte into line, after the length
+// bytes it holds already; false, with line.length set, where the block
+// ends before the line does.
+[[gnu::always_inline]] inline bool take_line(input_line& line, input_blocks& input, int length) {
     const char* const block = input.block;
     int next = input.next;
-    int length = line.length;
     // A vector of the block at a time, up to the first line end, tested in
     // the vectors the copy loads anyway: the block ends with a line end of
     // the reader's own, so the scan never runs past it.
@@ -504,6 +520,7 @@ template <typename Run> [[gnu::always_inline]] inline lane_bits line_ends_in(Run
         while (is_line_end(block[next]));
         if (next >= input.held) {
             input.next = input.held;
+            line.length = 0;
             return false;
         }
         run = load(block + next);
@@ -533,12 +550,19 @@ template <typename Run> [[gnu::always_inline]] inline lane_bits line_ends_in(Run
     return ended_line(line, input, length, next);
 }
 
-[[gnu::always_inline]] inline int read_line_here(input_line& line, input_blocks& input) {
-    line.length = 0;
-    while (!take_line(line, input)) {
-        if (!take_block(input)) break;
+// A line the block does not end: taken from the blocks that follow, for
+// as long as it runs.
+[[gnu::noinline]] int read_line_across_blocks(input_line& line, input_blocks& input) {
+    while (take_block(input)) {
+        if (take_line(line, input, line.length)) break;
     }
     return line.length;
+}
+
+[[gnu::always_inline]] inline int read_line_here(input_line& line, input_blocks& input) {
+    if (take_line(line, input, 0)) [[likely]]
+        return line.length;
+    return read_line_across_blocks(line, input);
 }
 
 int read_input_line(input_line& line, input_blocks& input) { return read_line_here(line, input); }
