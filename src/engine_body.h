@@ -440,7 +440,9 @@ template <typename Check>
         const bytes one_on = from == 0 ? one_lane_on(one_run, load(one + WIDTH)) : load(one + 1);
         const bytes two_on = from == 0 ? one_lane_on(two_run, load(two + WIDTH)) : load(two + 1);
         const bytes differs = (one_run ^ '1') | (two_run ^ '2') | (one_on ^ ' ') | (two_on ^ ' ');
-        lane_bits candidates = lanes_set(equal(differs, bytes{})) & first_lanes(last - from + 1);
+        // Columns past last are left in: they come after every column the
+        // vector has up to last, and the loop over candidates stops there.
+        lane_bits candidates = lanes_set(equal(differs, bytes{}));
         // Where candidates crowd (text built of "1 " over "2 ", say), every
         // column with an exact character is tested too, for a whole vector
         // of candidates at a time, so that few are left to the full check.
@@ -461,6 +463,7 @@ template <typename Check>
     for (int from = 0;;) {
         for (; candidates != 0; candidates = without_first(candidates)) {
             const int column = from + first_lane(candidates);
+            if (column > last) return NO_COLUMN;
             if (passes(column)) return column;
         }
         from += WIDTH;

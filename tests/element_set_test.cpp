@@ -36,6 +36,14 @@ line_window window_of(const test::element_set& set, const std::string& prefix = 
     return make_window(prefix + set.name, prefix + set.line_one, prefix + set.line_two);
 }
 
+// The window with its slot (1 or 2) cut short by one byte: the bytes past
+// its end are still in the record, as a longer line read before left them,
+// and make a set there that the line no longer holds.
+line_window cut_short(line_window window, int slot) {
+    --(slot == 1 ? window.line_one : window.line_two).length;
+    return window;
+}
+
 class CheckSetAt : public test::engine_test {};
 class FindSet : public test::engine_test {};
 class FindBarePair : public test::engine_test {};
@@ -168,6 +176,8 @@ TEST_P(FindSet, YieldsTheLeftmostColumnOfAValidSet) {
         {"byte above 127", make_window(ORBITER.name, with_check_digit(high_byte), two), NO_COLUMN},
         {"lines in the wrong order", make_window(ORBITER.name, two, one), NO_COLUMN},
         {"a bare pair has no name line", make_window(one, two, "next"), NO_COLUMN},
+        {"line 2 ends a byte before the set", cut_short(window_of(ORBITER, "> "), 2), NO_COLUMN},
+        {"line 1 ends a byte before the set", cut_short(window_of(ORBITER, "\t \t"), 1), NO_COLUMN},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -188,6 +198,13 @@ TEST_P(FindBarePair, YieldsTheColumnOfLineOneAndLineTwoInTheFirstTwoSlots) {
         {"a pair at different columns", make_window(one, " " + two, "x"), NO_COLUMN},
         {"a named set", window_of(ORBITER), NO_COLUMN},
         {"a pair with a wrong check digit", make_window(one.substr(0, 68) + "0", two, "x"), NO_COLUMN},
+        {"line 2 ends a byte before the pair",
+         [&] {
+             line_window window = make_window("> " + one, "> " + two, "x");
+             --window.line_one.length;
+             return window;
+         }(),
+         NO_COLUMN},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
