@@ -295,25 +295,25 @@ constexpr digit_table CHECK_DIGIT = make_check_digits();
     return line_passes(load_runs(one), one, LINE_ONE_FORM) && line_passes(load_runs(two), two, LINE_TWO_FORM);
 }
 
-bool pair_passes(const char* one, const char* two) { return pair_check(one, two); }
-
-// The check as a function of its own, for the layers whose search calls it
-// (CHECK_IN_SEARCH false): compiled into the search, it made the loop over
-// candidate columns that crowd a long line cost an eighth more on aarch64,
-// more than the call costs a set that is found.  With AVX2 the call costs
-// more than that, since the search loads its constants again after it:
-// compiled in, the check saves 3% of the instructions on a catalog and 7%
-// on adversarial lines.
-[[gnu::noinline]] bool pair_passes_apart(const char* one, const char* two) { return pair_check(one, two); }
+// The check as a function of its own: the engine's entry, and what the
+// search calls on the layers that do not compile the check into it
+// (CHECK_IN_SEARCH false).  Compiled into the search, it made the loop
+// over candidate columns that crowd a long line cost an eighth more on
+// aarch64, more than the call costs a set that is found.  With AVX2 the
+// call costs more than that, since the search loads its constants again
+// after it: compiled in, the check saves 3% of the instructions on a
+// catalog and 7% on adversarial lines.
+[[gnu::noinline]] bool pair_passes(const char* one, const char* two) { return pair_check(one, two); }
 
 // Where line 1 at one and line 2 at two pass, yields what found(one's
-// runs, two's runs) says; false otherwise.  The check is a call, so the
-// runs are loaded again here; a search that told found the column alone,
-// for the writer to load the lines, measured 2 to 3% more instructions on
-// adversarial and crowded lines on s390x.
+// runs, two's runs) says; false otherwise.  The runs are loaded again for
+// found, even where the check is compiled in: a search that told found
+// the column alone, for the writer to load the lines, measured 2 to 3%
+// more instructions on adversarial and crowded lines on s390x, where the
+// check is a call.
 template <typename Found>
 [[gnu::always_inline]] inline bool pair_found(const char* one, const char* two, Found found) {
-    return (CHECK_IN_SEARCH ? pair_check(one, two) : pair_passes_apart(one, two)) &&
+    return (CHECK_IN_SEARCH ? pair_check(one, two) : pair_passes(one, two)) &&
            found(load_runs(one), load_runs(two));
 }
 

@@ -63,7 +63,7 @@ inline bytes lowest(bytes a, bytes b) {
 }
 
 // The check of a candidate pair is compiled into the search (see
-// pair_passes_apart in the engine).
+// pair_passes in the engine).
 inline constexpr bool CHECK_IN_SEARCH = true;
 
 } // namespace avx2

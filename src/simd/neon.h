@@ -49,7 +49,7 @@ inline bytes lookup16(const std::uint8_t (&table)[16], bytes index) {
 inline bytes lowest(bytes a, bytes b) { return reinterpret_cast<bytes>(vminq_u8(native(a), native(b))); }
 
 // The check of a candidate pair is called from the search (see
-// pair_passes_apart in the engine).
+// pair_passes in the engine).
 inline constexpr bool CHECK_IN_SEARCH = false;
 
 } // namespace neon

@@ -46,7 +46,7 @@ inline bytes one_lane_on(bytes a, bytes b) {
 inline constexpr bool HAS_LOOKUP = false;
 
 // The check of a candidate pair is called from the search (see
-// pair_passes_apart in the engine).
+// pair_passes in the engine).
 inline constexpr bool CHECK_IN_SEARCH = false;
 
 } // namespace sse2
