@@ -427,25 +427,20 @@ static_assert((LINE_CAPACITY - SET_LINE_WIDTH) / WIDTH * WIDTH + EXACT_REACH <= 
 template <typename Check>
 [[gnu::always_inline]] inline int leftmost_column(const input_line& first, const input_line& second, int last,
                                                   Check passes) {
-    // The candidates in the vector of columns from from on.  Column 2 is
-    // loaded one byte on, except in the first vector of a line, just
-    // stored by the reader: there a load that straddles two of its stores
-    // would wait for both to reach the cache, so column 2 comes from the
-    // vectors at the columns and after them.
-    const auto candidates_from = [&](int from) __attribute__((always_inline)) {
-        const char* one = first.chars + from;
-        const char* two = second.chars + from;
-        const bytes one_run = load(one);
-        const bytes two_run = load(two);
-        const bytes one_on = from == 0 ? one_lane_on(one_run, load(one + WIDTH)) : load(one + 1);
-        const bytes two_on = from == 0 ? one_lane_on(two_run, load(two + WIDTH)) : load(two + 1);
-        const bytes differs = (one_run ^ '1') | (two_run ^ '2') | (one_on ^ ' ') | (two_on ^ ' ');
-        // Columns past last are left in: they come after every column the
-        // vector has up to last, and the loop over candidates stops there.
-        lane_bits candidates = lanes_set(equal(differs, bytes{}));
-        // Where candidates crowd (text built of "1 " over "2 ", say), every
-        // column with an exact character is tested too, for a whole vector
-        // of candidates at a time, so that few are left to the full check.
+    // The columns of the vector at one and two whose quick test passes,
+    // with the bytes one on loaded as one_on and two_on.  Columns past last
+    // are left in: they come after every column the vector has up to last,
+    // and the loop over candidates stops there.
+    const auto quick =
+        [](const char* one, const char* two, bytes one_on, bytes two_on) __attribute__((always_inline)) {
+        const bytes differs = (load(one) ^ '1') | (load(two) ^ '2') | (one_on ^ ' ') | (two_on ^ ' ');
+        return lanes_set(equal(differs, bytes{}));
+    };
+    // Where candidates crowd (text built of "1 " over "2 ", say), every
+    // column with an exact character is tested too, for a whole vector of
+    // candidates at a time, so that few are left to the full check.
+    const auto narrowed =
+        [](const char* one, const char* two, lane_bits candidates) __attribute__((always_inline)) {
         if (several(candidates))
             candidates &= lanes_set(equal(differs_from_exact(one, layout::LINE_ONE_EXACT) |
                                               differs_from_exact(two, layout::LINE_TWO_EXACT),
@@ -453,22 +448,41 @@ template <typename Check>
         return candidates;
     };
     if (last < 0) return NO_COLUMN;
-    // Lines of a set's length, the most common, have one column to try: it
-    // is tested a byte at a time.
-    lane_bits candidates = last == 0 ? (first.chars[0] == '1' && first.chars[1] == ' ' &&
-                                                second.chars[0] == '2' && second.chars[1] == ' '
-                                            ? first_lanes(1)
-                                            : 0)
-                                     : candidates_from(0);
+    lane_bits candidates;
+    if (last == 0) {
+        // Lines of a set's length, the most common, have one column to
+        // try: it is tested a byte at a time.
+        candidates =
+            first.chars[0] == '1' && first.chars[1] == ' ' && second.chars[0] == '2' && second.chars[1] == ' '
+                ? first_lanes(1)
+                : 0;
+    } else {
+        // In the first vector of a line, just stored by the reader, a load
+        // that straddles two of its stores would wait for both to reach the
+        // cache: the bytes one on come from the vectors at the columns and
+        // after them.
+        const char* one = first.chars;
+        const char* two = second.chars;
+        candidates = narrowed(one, two,
+                              quick(one, two, one_lane_on(load(one), load(one + WIDTH)),
+                                    one_lane_on(load(two), load(two + WIDTH))));
+    }
     for (int from = 0;;) {
         for (; candidates != 0; candidates = without_first(candidates)) {
             const int column = from + first_lane(candidates);
             if (column > last) return NO_COLUMN;
             if (passes(column)) return column;
         }
-        from += WIDTH;
-        if (from > last) return NO_COLUMN;
-        candidates = candidates_from(from);
+        // Vectors without a candidate, the most of a long line, are passed
+        // over in a loop of their own.
+        do {
+            from += WIDTH;
+            if (from > last) return NO_COLUMN;
+            const char* one = first.chars + from;
+            const char* two = second.chars + from;
+            candidates = quick(one, two, load(one + 1), load(two + 1));
+        } while (candidates == 0);
+        candidates = narrowed(first.chars + from, second.chars + from, candidates);
     }
 }
 
