@@ -510,6 +510,10 @@ template <typename Run> [[gnu::always_inline]] inline lane_bits line_ends_in(Run
         return lanes_from_first_holding(run, '\n', '\r');
 }
 
+// How many vectors hold a line of a set and a CR-LF.
+constexpr int FRESH_STEPS = (SET_LINE_WIDTH + 2 + WIDTH - 1) / WIDTH;
+static_assert(FRESH_STEPS * WIDTH <= LINE_CAPACITY - WIDTH);
+
 // Where the reader's scan stops, at the line end at next: the line is
 // whole, or, at the block's own line end, goes on in the next block.
 [[gnu::always_inline]] inline bool ended_line(input_line& line, input_blocks& input, int length, int next) {
@@ -547,6 +551,22 @@ template <typename Run> [[gnu::always_inline]] inline lane_bits line_ends_in(Run
     // past the line's end lies beyond its length.
     const char* from = block + next;
     char* to = line.chars + length;
+    // A fresh line's first vectors, enough for a line of a set and its
+    // CR-LF, are taken at offsets fixed when the reader is compiled.
+    if (length == 0) {
+#pragma GCC unroll 16
+        for (int step = 0; step < FRESH_STEPS; ++step) {
+            store(to + step * WIDTH, run);
+            if (ends != 0) {
+                const int taken = step * WIDTH + first_lane(ends);
+                return ended_line(line, input, taken, static_cast<int>(from - block) + taken);
+            }
+            run = load(from + (step + 1) * WIDTH);
+            ends = line_ends_in(run);
+        }
+        from += FRESH_STEPS * WIDTH;
+        to += FRESH_STEPS * WIDTH;
+    }
     for (char* const last_store = line.chars + (LINE_CAPACITY - WIDTH); to <= last_store;) {
         store(to, run);
         if (ends != 0) {
@@ -706,18 +726,24 @@ template <typename Found>
     // search tries each candidate's pair first, whatever the name line
     // holds, so that a search that finds no set has found the pair for the
     // next window too.
+    // The search's lambdas, here and in its callers, are compiled into the
+    // loop: left to itself, GCC made the writer of a found set a function
+    // of its own once the reader grew, and passed it the set's vectors
+    // through memory.
     const int last_pair = smaller(window.line_one.length, window.line_two.length) - SET_LINE_WIDTH;
     window_search result{NO_COLUMN, NO_COLUMN};
-    result.set_column = leftmost_column(window.line_one, window.line_two, last_pair, [&](int column) {
-        const auto named = [&](const line_runs& one, const line_runs& two) {
-            if (result.pair_column == NO_COLUMN) result.pair_column = column;
-            const int start = start_of_name(window, column);
-            if (start == NO_COLUMN) return false;
-            found(start, one, two);
-            return true;
-        };
-        return pair_found(window.line_one.chars + column, window.line_two.chars + column, named);
-    });
+    result.set_column = leftmost_column(
+        window.line_one, window.line_two, last_pair, [&](int column) __attribute__((always_inline)) {
+            const auto named = [&](const line_runs& one, const line_runs& two)
+                __attribute__((always_inline)) {
+                if (result.pair_column == NO_COLUMN) result.pair_column = column;
+                const int start = start_of_name(window, column);
+                if (start == NO_COLUMN) return false;
+                found(start, one, two);
+                return true;
+            };
+            return pair_found(window.line_one.chars + column, window.line_two.chars + column, named);
+        });
     return result;
 }
 
@@ -728,9 +754,10 @@ window_search search_window(const line_window& window) {
 // The search of the loop, which puts the set it finds in the output.
 [[gnu::always_inline]] inline window_search search_and_put(const window_lines& window,
                                                            output_blocks& output) {
-    return search(window, [&](int start, const line_runs& one, const line_runs& two) {
-        put_found(output, naming_line(window.name_line, start), start, one, two);
-    });
+    return search(
+        window, [&](int start, const line_runs& one, const line_runs& two) __attribute__((always_inline)) {
+            put_found(output, naming_line(window.name_line, start), start, one, two);
+        });
 }
 
 // The leftmost column at which name_line and line_one hold a bare pair;
@@ -738,13 +765,15 @@ window_search search_window(const line_window& window) {
 template <typename Found>
 [[gnu::always_inline]] inline int bare_pair(const window_lines& window, Found found) {
     const int last = smaller(window.name_line.length, window.line_one.length) - SET_LINE_WIDTH;
-    return leftmost_column(window.name_line, window.line_one, last, [&](int column) {
-        return pair_found(window.name_line.chars + column, window.line_one.chars + column,
-                          [&](const line_runs& one, const line_runs& two) {
-                              found(one, two);
-                              return true;
-                          });
-    });
+    return leftmost_column(
+        window.name_line, window.line_one, last, [&](int column) __attribute__((always_inline)) {
+            return pair_found(
+                window.name_line.chars + column, window.line_one.chars + column,
+                [&](const line_runs& one, const line_runs& two) __attribute__((always_inline)) {
+                    found(one, two);
+                    return true;
+                });
+        });
 }
 
 int find_bare_pair(const line_window& window) {
@@ -756,7 +785,7 @@ int find_bare_pair(const line_window& window) {
 // its column or NO_COLUMN.
 [[gnu::always_inline]] inline int put_bare_pair(const window_lines& window, int known_column,
                                                 output_blocks& output) {
-    const auto put = [&](const line_runs& one, const line_runs& two) {
+    const auto put = [&](const line_runs& one, const line_runs& two) __attribute__((always_inline)) {
         put_found(output, nullptr, 0, one, two);
     };
     if (known_column < NO_COLUMN) return bare_pair(window, put);
