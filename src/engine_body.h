@@ -354,6 +354,13 @@ static_assert(layout::NAME_COLUMNS.width == 1);
     return true;
 }
 
+// A byte that starts a name, and that neither the search of its start nor
+// the test of a numbered name line looks past.
+[[gnu::always_inline]] inline bool plain_name_start(char byte) {
+    return byte > ' ' && byte <= '~' && byte != layout::LINE_ONE_TEMPLATE[0] &&
+           byte != layout::LINE_TWO_TEMPLATE[0];
+}
+
 // The window's three lines by the role each plays now.  The loop moves the
 // window by handing the roles on, so that no line is copied from one
 // record into another.
@@ -378,6 +385,9 @@ struct window_lines {
 // written is read back the same.
 [[gnu::always_inline]] inline int start_of_name(const window_lines& window, int column) {
     const input_line& name_line = window.name_line;
+    // Most names start their line, above lines 1 and 2 that start theirs,
+    // with a printable byte that is no blank and no line number.
+    if (column == 0 && name_line.length > 0 && plain_name_start(name_line.chars[0])) return 0;
     if (only_blanks_before(window.line_one, column) && only_blanks_before(window.line_two, column)) {
         const int start = first_not_blank(name_line, 0);
         return start == name_line.length || starts_name(name_line.chars[start]) ? start : NO_COLUMN;
