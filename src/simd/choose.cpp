@@ -72,13 +72,15 @@ bool runs_here(const engine& candidate) {
     // registers.
     if (&candidate == &avx512::ENGINE) {
         __builtin_cpu_init();
-        return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0;
+        return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0 &&
+               __builtin_cpu_supports("bmi") != 0 && __builtin_cpu_supports("bmi2") != 0;
     }
 #endif
 #ifdef KEPSIFT_ENGINE_AVX2
     if (&candidate == &avx2::ENGINE) {
         __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
+        return __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("bmi") != 0 &&
+               __builtin_cpu_supports("bmi2") != 0;
     }
 #endif
     (void)candidate;
