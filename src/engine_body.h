@@ -649,14 +649,20 @@ static_assert(STEPS * WIDTH <= MOST_SET_BYTES, "the name's stores stay within th
 // Stores the 69 columns of runs at to, every '+' a space, and tells
 // whether there was one.
 [[gnu::always_inline]] inline bool store_replacing_plus(char* to, const line_runs& runs) {
+    // Few lines hold a '+': the steps are stored as they are, and stored
+    // again with spaces where one does.
     bytes plus_anywhere{};
 #pragma GCC unroll 16
     for (int step = 0; step < STEPS; ++step) {
-        const bytes plus = holding(runs.step[step], '+');
-        plus_anywhere |= plus;
-        store(to + step_start(step), runs.step[step] - (plus & ('+' - ' ')));
+        plus_anywhere |= holding(runs.step[step], '+');
+        store(to + step_start(step), runs.step[step]);
     }
-    return any(plus_anywhere);
+    if (!any(plus_anywhere)) [[likely]]
+        return false;
+#pragma GCC unroll 16
+    for (int step = 0; step < STEPS; ++step)
+        store(to + step_start(step), runs.step[step] - (holding(runs.step[step], '+') & ('+' - ' ')));
+    return true;
 }
 
 // Every step is loaded before any is stored, so the copy may be made in
