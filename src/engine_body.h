@@ -313,8 +313,12 @@ constexpr digit_table CHECK_DIGIT = make_check_digits();
 // check is a call.
 template <typename Found>
 [[gnu::always_inline]] inline bool pair_found(const char* one, const char* two, Found found) {
-    return (CHECK_IN_SEARCH ? pair_check(one, two) : pair_passes(one, two)) &&
-           found(load_runs(one), load_runs(two));
+    if (!(CHECK_IN_SEARCH ? pair_check(one, two) : pair_passes(one, two))) return false;
+    // Kept in registers from the check to the writer, the lines' vectors
+    // were spilled to the stack and read back: an empty statement that may
+    // change memory makes the compiler load them again instead.
+    asm volatile("" ::: "memory");
+    return found(load_runs(one), load_runs(two));
 }
 
 // The name line's template looks at one byte, the name's first: it must
