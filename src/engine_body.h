@@ -36,7 +36,7 @@
 
 namespace {
 
-static_assert(WIDTH >= 8 && WIDTH <= SET_LINE_WIDTH && WIDTH <= READ_SLACK);
+static_assert(WIDTH >= 8 && WIDTH <= SET_LINE_WIDTH && 2 * WIDTH <= READ_SLACK);
 
 [[gnu::always_inline]] inline bytes load(const void* from) {
     bytes run;
@@ -580,6 +580,23 @@ static_assert(FRESH_STEPS * WIDTH <= LINE_CAPACITY - WIDTH);
         }
         from += FRESH_STEPS * WIDTH;
         to += FRESH_STEPS * WIDTH;
+    }
+    // Past them, two vectors at a time while both fit, with one test for a
+    // line end in either.
+    for (char* const last_two = line.chars + (LINE_CAPACITY - 2 * WIDTH); to <= last_two;) {
+        const bytes second = load(from + WIDTH);
+        const lane_bits second_ends = line_ends_in(second);
+        store(to, run);
+        store(to + WIDTH, second);
+        if ((ends | second_ends) != 0) {
+            const int taken = ends != 0 ? first_lane(ends) : WIDTH + first_lane(second_ends);
+            return ended_line(line, input, static_cast<int>(to - line.chars) + taken,
+                              static_cast<int>(from - block) + taken);
+        }
+        from += 2 * WIDTH;
+        to += 2 * WIDTH;
+        run = load(from);
+        ends = line_ends_in(run);
     }
     for (char* const last_store = line.chars + (LINE_CAPACITY - WIDTH); to <= last_store;) {
         store(to, run);

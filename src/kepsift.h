@@ -45,9 +45,10 @@ struct line_window {
 // each with its LF.
 inline constexpr int MOST_SET_BYTES = 3 * (SET_LINE_WIDTH + 1);
 
-// How far past the bytes it holds a block of input may be read: a vector
-// load that starts inside the block may reach this far.
-inline constexpr int READ_SLACK = 64;
+// How far past the bytes it holds a block of input may be read: the reader
+// loads two vectors at a time, the second after the one that may hold the
+// block's last byte.
+inline constexpr int READ_SLACK = 128;
 
 // How many of the latest set ends the output remembers: enough for every
 // set that ends in the last two blocks, where a failed write can leave the

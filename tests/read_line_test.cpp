@@ -71,6 +71,21 @@ const std::vector<Case>& cases() {
                  lines.emplace_back(static_cast<std::size_t>(length), 'x');
              return lines;
          }()},
+        // Longer lines end at every place in the vectors the reader takes
+        // past a set's length, one or two at a time.
+        {"longer lines, ending everywhere",
+         [] {
+             std::string text;
+             for (int length = 71; length <= 330; length += 9)
+                 text += std::string(static_cast<std::size_t>(length), 'y') + "\n";
+             return text;
+         }(),
+         [] {
+             std::vector<std::string> lines;
+             for (int length = 71; length <= 330; length += 9)
+                 lines.emplace_back(static_cast<std::size_t>(length), 'y');
+             return lines;
+         }()},
     };
     return table;
 }
