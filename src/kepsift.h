@@ -27,10 +27,12 @@ inline constexpr int BYTE_ORDER_MARK_SIZE = sizeof BYTE_ORDER_MARK - 1;
 // What find_set and find_bare_pair yield when the window holds no set.
 inline constexpr int NO_COLUMN = -1;
 
-// One non-empty input line, as read: no line end, no terminator.
+// One non-empty input line, as read: no line end, no terminator.  The
+// characters start a cache line, so that the vectors the reader stores
+// and the search loads from a line's start never straddle two.
 struct input_line {
     int length;
-    char chars[LINE_CAPACITY];
+    alignas(64) char chars[LINE_CAPACITY];
 };
 
 // Three consecutive non-empty input lines, named by the role each plays
