@@ -278,6 +278,10 @@ constexpr digit_table CHECK_DIGIT = make_check_digits();
     const char digit = columns[SET_LINE_WIDTH - 1];
     if (digit == CHECK_DIGIT.of[plain]) [[likely]]
         return true;
+    // The plus rule's digit differs from the plain rule's by an even
+    // amount, and the digits' characters have the digits' parity: a digit
+    // of the other parity fits neither, whatever the plus signs.
+    if (((digit ^ CHECK_DIGIT.of[plain]) & 1) != 0) return false;
     const int plus = plus_signs(columns);
     return plus != 0 && digit == CHECK_DIGIT.of[plain + 2 * plus];
 }
