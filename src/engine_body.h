@@ -330,11 +330,11 @@ template <typename Found>
 constexpr std::uint8_t NAME_CLASSES = layout::NAME_COLUMNS.classes[0];
 static_assert(layout::NAME_COLUMNS.width == 1);
 
-[[gnu::always_inline]] inline bool starts_name(char byte) {
+[[gnu::always_inline]] constexpr bool starts_name(char byte) {
     return (layout::BYTE_CLASSES.of[static_cast<unsigned char>(byte)] & NAME_CLASSES) != 0;
 }
 
-[[gnu::always_inline]] inline bool is_blank(char byte) { return byte == ' ' || byte == '\t'; }
+[[gnu::always_inline]] constexpr bool is_blank(char byte) { return byte == ' ' || byte == '\t'; }
 
 // A UTF-8 byte-order mark is a space no one sees: files joined with cat
 // carry one at the start of a line, before a name.
@@ -364,10 +364,22 @@ static_assert(layout::NAME_COLUMNS.width == 1);
 
 // A byte that starts a name, and that neither the search of its start nor
 // the test of a numbered name line looks past.
-[[gnu::always_inline]] inline bool plain_name_start(char byte) {
+[[gnu::always_inline]] constexpr bool plain_name_start(char byte) {
     return byte > ' ' && byte <= '~' && byte != layout::LINE_ONE_TEMPLATE[0] &&
            byte != layout::LINE_TWO_TEMPLATE[0];
 }
+
+// Each such byte starts a name, and is no blank nor a byte-order mark's
+// first byte: the full search would have started the name there too.
+static_assert([] {
+    for (int byte = 0; byte < 256; ++byte) {
+        const char as_char = static_cast<char>(byte);
+        if (plain_name_start(as_char) &&
+            (!starts_name(as_char) || is_blank(as_char) || as_char == BYTE_ORDER_MARK[0]))
+            return false;
+    }
+    return true;
+}());
 
 // The window's three lines by the role each plays now.  The loop moves the
 // window by handing the roles on, so that no line is copied from one
